@@ -1,0 +1,48 @@
+#!/bin/sh
+# Prepares Wine for the Windows tests of one build tree: creates the prefix
+# when it is missing, starts a private headless X display, then starts the
+# wineserver and Wine's background services with their output in a log, so
+# they never hold the test runner's pipes open.
+# usage: wine-start.sh BUILD_DIR
+set -u
+build=$1
+. "$build/wine-env.sh"
+log="$build/wine_start.log"
+exec >"$log" 2>&1 </dev/null
+
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "creating $WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  "$FOLIVEX_WINE" wineboot -i || { echo "wineboot -i failed"; exit 1; }
+  "$wineserver" -w
+  # Debian's Wine does not read its own font folder: copy the fonts in, or
+  # title-bar buttons and Tahoma are missing.
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+  cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+  # Wine draws its own title bar and frame, so screenshots without a window
+  # manager show them.
+  "$FOLIVEX_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f
+  "$wineserver" -w
+fi
+
+if [ -z "${FOLIVEX_KEEP_DISPLAY:-}" ]; then
+  if [ -f "$build/wine-xvfb.pid" ] && kill -0 "$(cat "$build/wine-xvfb.pid")" 2>/dev/null; then
+    echo "display :$(cat "$build/wine-display") already running"
+  else
+    rm -f "$build/wine-display"
+    setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$build/wine-display" >/dev/null 2>&1 &
+    echo $! >"$build/wine-xvfb.pid"
+    i=0
+    while [ ! -s "$build/wine-display" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+    [ -s "$build/wine-display" ] || { echo "Xvfb did not start"; exit 1; }
+    echo "display :$(cat "$build/wine-display")"
+  fi
+  DISPLAY=":$(cat "$build/wine-display")"
+  export DISPLAY
+fi
+
+"$wineserver" -p30 || true
+"$FOLIVEX_WINE" wineboot || { echo "wineboot failed"; exit 1; }
+echo "wine ready"

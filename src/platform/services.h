@@ -1,0 +1,156 @@
+// The run-time services the rest of the program calls: controls, events,
+// clipboard, messages, the browser, files and folders, the simple HTTP fetch
+// and threads. Texts are code page 936 on both sides of this header; each
+// platform converts at its own edge.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/controls.h"
+#include "text/text.h"
+
+namespace folivex {
+
+// --- Controls (act on the host installed with UseControls) ---------------
+Text GetText(Control control);
+void SetText(Control control, const Text& text);
+void SetPicture(Control control, const Bytes& image);
+void SetPosition(Control control, int value);
+
+// Handles the calling thread's window messages until none is waiting; a quit
+// message stops it and stays queued. Does nothing where there is no window.
+void ProcessEvents();
+
+// --- Clipboard, messages, browser ----------------------------------------
+// The clipboard's text; empty when there is none.
+Text ClipboardText();
+// Where there is no system clipboard (Linux, tests) the caller sets it.
+void SetClipboardOverride(std::optional<Text> text);
+
+// A modal message box: style 0 is one OK button and no icon; the title
+// defaults to "信息：". Without an owner it blocks only the calling thread.
+void ShowMessage(const Text& text, int style = 0,
+                 std::optional<Text> title = std::nullopt);
+// Replaces the message box, for the command line and for tests. The hook
+// runs on the thread that shows the message; an empty hook restores it.
+using MessageHook = std::function<void(const Text& text, const Text& title)>;
+void SetMessageHook(MessageHook hook);
+
+// The shell's "open" on the address (the default browser).
+void OpenInBrowser(const Text& address);
+
+// --- Files and folders ----------------------------------------------------
+// The folder of the program's executable, without a trailing separator.
+Text ProgramFolder();
+// Names another program folder (the command line's output folder, tests).
+void SetProgramFolder(const Text& folder);
+// Makes the program folder the current directory.
+bool EnterProgramFolder();
+// "\" on Windows, "/" elsewhere.
+const Text& PathSeparator();
+
+// Creates one directory level; false when it exists or its parent is
+// missing. A trailing separator is accepted.
+bool CreateFolder(const Text& path);
+bool FolderExists(const Text& path);
+// Creates or empties the file, opened for exclusive writing, and writes the
+// bytes. False for an empty path or a file that cannot be opened or written.
+bool WriteBytesFile(const Text& path, const Bytes& bytes);
+
+struct FileResult {
+  bool ok = false;
+  std::string error;  // why it failed, in UTF-8, for people
+};
+// Writes the bytes under a temporary name in the same folder, flushes them,
+// then renames the file over `path`: the file appears whole or not at all.
+FileResult WriteFileAtomically(const Text& path, const Bytes& bytes);
+// Renames `from` over `to`, replacing it.
+FileResult ReplaceFile(const Text& from, const Text& to);
+std::optional<Bytes> ReadBytesFile(const Text& path);
+bool FileExists(const Text& path);
+bool RemoveFile(const Text& path);
+// The names (not paths) of the plain files in a folder.
+std::vector<Text> ListFiles(const Text& folder);
+
+// A file opened for streaming, closed when it goes out of scope.
+class StreamFile {
+ public:
+  enum class Mode { Read, Write };
+  StreamFile() = default;
+  StreamFile(const Text& path, Mode mode);
+  ~StreamFile();
+  StreamFile(StreamFile&& other) noexcept;
+  StreamFile& operator=(StreamFile&& other) noexcept;
+  StreamFile(const StreamFile&) = delete;
+  StreamFile& operator=(const StreamFile&) = delete;
+
+  bool IsOpen() const { return handle_ != nullptr; }
+  // Bytes read; 0 at the end or on failure.
+  std::size_t Read(void* buffer, std::size_t size);
+  bool Write(const void* data, std::size_t size);
+  // Flushes to the device; false when a write or the flush failed.
+  bool Close();
+
+ private:
+  void* handle_ = nullptr;  // a FILE*
+  bool failed_ = false;
+};
+
+// --- HTTP -----------------------------------------------------------------
+struct FetchOptions {
+  int connect_timeout_ms = 15000;
+  // The transfer fails when no data arrives for this long.
+  int idle_timeout_ms = 30000;
+};
+
+struct FetchResult {
+  int status = 0;       // HTTP status code; 0 when no response came
+  Bytes body;           // the bytes received, whatever the status
+  Text content_type;    // as the server sent it, empty when absent
+  std::string error;    // empty when the exchange completed; else why not
+  bool Completed() const { return error.empty(); }
+};
+
+// One GET of an http or https address without the part from its first "#",
+// with the old desktop user agent, any content type, no cache and no proxy.
+// Certificates are always verified.
+FetchResult Fetch(const Text& address, const FetchOptions& options = {});
+// The body of Fetch alone: empty when nothing came back.
+Bytes FetchUrl(const Text& address);
+
+// --- Threads ----------------------------------------------------------------
+using ThreadRoutine = void (*)(std::int32_t);
+// Runs the routine on a new, detached thread; nothing of it is kept.
+void StartThread(ThreadRoutine routine, std::int32_t argument);
+
+}  // namespace folivex
+
+namespace folivex {
+
+// --- Waiting while messages are handled -------------------------------------
+// A one-shot timer that the calling thread waits on while the window
+// messages of that thread keep arriving.
+class PumpTimer {
+ public:
+  enum class WaitResult { Fired, MessagesWaiting, Failed };
+  PumpTimer();   // creates the timer; Valid() tells whether that worked
+  ~PumpTimer();
+  PumpTimer(const PumpTimer&) = delete;
+  PumpTimer& operator=(const PumpTimer&) = delete;
+  bool Valid() const;
+  // Arms the timer once. A negative due time is relative, in 100-nanosecond
+  // units; zero or above names a moment already past, so it fires at once.
+  bool Arm(std::int64_t due_time_100ns);
+  // Waits until the timer fires or a message arrives for this thread.
+  WaitResult Wait();
+
+ private:
+  void* handle_ = nullptr;
+  std::int64_t deadline_ns_ = 0;  // where there is no system timer
+};
+
+}  // namespace folivex
