@@ -128,6 +128,90 @@ Response&& Response::With(Delivery new_delivery) && {
   return std::move(*this);
 }
 
+RawExchange ExchangeRaw(int port, std::string_view request, int quiet_ms) {
+  RawExchange result;
+  Socket socket = ConnectLoopback(port, 5000);
+  if (!socket.valid()) return result;
+  result.connected = true;
+  for (std::size_t sent = 0; sent < request.size();) {
+    long wrote = socket.Write(request.data() + sent, request.size() - sent, 5000);
+    if (wrote <= 0) {
+      result.end = RawExchange::End::kReset;
+      return result;
+    }
+    sent += static_cast<std::size_t>(wrote);
+  }
+  char chunk[16 * 1024];
+  for (;;) {
+    long got = socket.Read(chunk, sizeof chunk, quiet_ms);
+    if (got == kSocketTimeout) {
+      result.end = RawExchange::End::kSilent;
+      break;
+    }
+    if (got == kSocketClosed) {
+      result.end = RawExchange::End::kClosed;
+      break;
+    }
+    if (got < 0) {
+      result.end = RawExchange::End::kReset;
+      break;
+    }
+    result.bytes.append(chunk, static_cast<std::size_t>(got));
+  }
+  return result;
+}
+
+std::string ParsedResponse::Header(std::string_view name) const {
+  for (const auto& [key, value] : headers) {
+    if (SameName(key, name)) return value;
+  }
+  return {};
+}
+
+std::vector<std::string> ParsedResponse::HeaderValues(std::string_view name) const {
+  std::vector<std::string> values;
+  for (const auto& [key, value] : headers) {
+    if (SameName(key, name)) values.push_back(value);
+  }
+  return values;
+}
+
+ParsedResponse ParseResponse(std::string_view bytes, std::size_t from) {
+  ParsedResponse parsed;
+  std::size_t head_end = bytes.find("\r\n\r\n", from);
+  if (head_end == std::string_view::npos) return parsed;
+  std::string_view head = bytes.substr(from, head_end + 2 - from);
+  std::size_t line_end = head.find("\r\n");
+  std::string_view status_line = head.substr(0, line_end);
+  std::size_t space = status_line.find(' ');
+  if (space == std::string_view::npos) return parsed;
+  parsed.status = std::atoi(std::string(status_line.substr(space + 1, 3)).c_str());
+  for (std::size_t at = line_end + 2; at < head.size();) {
+    std::size_t next = head.find("\r\n", at);
+    std::string_view header = head.substr(at, next - at);
+    std::size_t colon = header.find(':');
+    if (colon != std::string_view::npos) {
+      parsed.headers.emplace_back(std::string(header.substr(0, colon)),
+                                  Trim(header.substr(colon + 1)));
+    }
+    at = next + 2;
+  }
+  std::size_t body_start = head_end + 4;
+  std::string_view rest = bytes.substr(body_start);
+  std::string length = parsed.Header("Content-Length");
+  if (length.empty()) {
+    parsed.body = std::string(rest);
+    parsed.consumed = bytes.size() - from;
+    parsed.complete = true;
+    return parsed;
+  }
+  std::size_t declared = std::strtoull(length.c_str(), nullptr, 10);
+  parsed.body = std::string(rest.substr(0, declared));
+  parsed.complete = parsed.body.size() == declared;
+  parsed.consumed = body_start + parsed.body.size() - from;
+  return parsed;
+}
+
 // ---------------------------------------------------------------------------
 // TestServer
 

@@ -110,6 +110,31 @@ struct TestCertificates {
 // command (Linux only; false with a reason elsewhere or on failure).
 bool MakeTestCertificates(const std::string& folder, TestCertificates* out, std::string* error);
 
+// A byte-level client for checking what a server really puts on the wire.
+struct RawExchange {
+  enum class End { kClosed, kReset, kSilent };
+  std::string bytes;  // everything received
+  End end = End::kSilent;
+  bool connected = false;
+};
+// Connects to 127.0.0.1:`port`, sends `request` as it is and reads until the
+// server closes, resets, or sends nothing for `quiet_ms`.
+RawExchange ExchangeRaw(int port, std::string_view request, int quiet_ms = 2000);
+
+// One HTTP response taken apart, for tests that read ExchangeRaw's bytes.
+struct ParsedResponse {
+  bool complete = false;  // status line, headers and the whole declared body
+  int status = 0;
+  HeaderList headers;
+  std::string body;       // as much of it as arrived
+  std::size_t consumed = 0;  // bytes of the input this response took
+  std::string Header(std::string_view name) const;
+  std::vector<std::string> HeaderValues(std::string_view name) const;
+};
+// Parses the response that starts at `from` in `bytes` (Content-Length
+// bodies, or everything to the end when there is none).
+ParsedResponse ParseResponse(std::string_view bytes, std::size_t from = 0);
+
 class TestServer {
  public:
   TestServer();
