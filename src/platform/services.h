@@ -154,3 +154,15 @@ class PumpTimer {
 };
 
 }  // namespace folivex
+
+namespace folivex {
+
+// The operating system's number for this process.
+int ProcessId();
+
+// The name part of the temporary files that WriteFileAtomically makes:
+// ".<name>.part-<pid>-<counter>". The pid of the process that made one, or
+// nothing when `file_name` is not such a name.
+std::optional<int> TemporaryFileOwner(const Text& file_name);
+
+}  // namespace folivex

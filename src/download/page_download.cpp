@@ -1,0 +1,134 @@
+#include "download/page_download.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "platform/image_format.h"
+
+namespace folivex {
+namespace {
+
+// The folder part of a page path: everything up to its last separator.
+Text FolderOf(const Text& path) {
+  const std::size_t cut = path.rfind(PathSeparator());
+  return cut == Text::npos ? Text() : path.substr(0, cut + PathSeparator().size());
+}
+
+// Removes the temporary files an interrupted run left in `folder`. Those of
+// this process may belong to a download running beside this one.
+void RemoveLeftovers(const Text& folder) {
+  const int self = ProcessId();
+  for (const Text& name : ListFiles(folder.empty() ? Text(".") : folder)) {
+    const std::optional<int> owner = TemporaryFileOwner(name);
+    if (owner && *owner != self) RemoveFile(ConcatText(folder, name));
+  }
+}
+
+bool CompleteImageOnDisk(const Text& path) {
+  const std::optional<Bytes> bytes = ReadBytesFile(path);
+  return bytes && IsCompleteImage(*bytes);
+}
+
+}  // namespace
+
+std::string RejectPage(const FetchResult& fetched) {
+  if (!fetched.Completed()) return fetched.error;
+  if (fetched.status < 200 || fetched.status > 299) {
+    return "the server answered " + std::to_string(fetched.status);
+  }
+  if (fetched.body.empty()) return "the server sent an empty body";
+  if (SniffImage(fetched.body) == ImageKind::None) return "the server sent something that is not an image";
+  if (!IsCompleteImage(fetched.body)) return "the image is cut short";
+  return std::string();
+}
+
+std::vector<int> PageRange(int count) {
+  std::vector<int> pages;
+  for (int n = 1; n >= 1 && n <= count; ++n) pages.push_back(n);
+  return pages;
+}
+
+DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSettings& settings,
+                            const PageTargetFor& target_for, const PageFinished& on_finished) {
+  DownloadReport report;
+  std::mutex lock;  // guards the report, the cleaned folders and the callback
+  std::set<Text> cleaned;
+  int finished = 0;
+  std::atomic<std::size_t> next{0};
+
+  auto one_page = [&](int n) {
+    PageOutcome outcome;
+    outcome.page = n;
+    const PageTarget target = target_for(n);
+    {
+      const Text folder = FolderOf(target.path);
+      std::lock_guard guard(lock);
+      if (cleaned.insert(folder).second) RemoveLeftovers(folder);
+    }
+    if (settings.keep_complete && CompleteImageOnDisk(target.path)) {
+      outcome.status = PageStatus::Kept;
+      return outcome;
+    }
+    const int attempts = std::max(1, settings.attempts);
+    std::chrono::milliseconds pause = settings.retry_pause;
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+      outcome.attempts = attempt;
+      const FetchResult fetched = Fetch(target.address, settings.fetch);
+      outcome.reason = RejectPage(fetched);
+      if (outcome.reason.empty()) {
+        const FileResult written = WriteFileAtomically(target.path, fetched.body);
+        if (written.ok) {
+          outcome.status = PageStatus::Saved;
+          outcome.bytes = fetched.body.size();
+          return outcome;
+        }
+        // A folder that cannot be written does not heal by asking again.
+        outcome.reason = written.error;
+        return outcome;
+      }
+      if (attempt < attempts) {
+        std::this_thread::sleep_for(pause);
+        pause *= 2;
+      }
+    }
+    return outcome;
+  };
+
+  auto worker = [&] {
+    for (;;) {
+      const std::size_t index = next.fetch_add(1);
+      if (index >= pages.size()) return;
+      PageOutcome outcome = one_page(pages[index]);
+      std::lock_guard guard(lock);
+      ++finished;
+      report.outcomes.push_back(outcome);
+      if (on_finished) on_finished(outcome, finished);
+    }
+  };
+
+  const int threads = std::clamp(settings.threads, 1, kMaxThreads);
+  const std::size_t helpers = std::min<std::size_t>(static_cast<std::size_t>(threads), pages.size());
+  if (helpers <= 1) {
+    worker();  // one page after the other, on the caller's thread
+  } else {
+    std::vector<std::thread> pool;
+    pool.reserve(helpers);
+    for (std::size_t i = 0; i < helpers; ++i) pool.emplace_back(worker);
+    for (std::thread& t : pool) t.join();
+  }
+
+  std::sort(report.outcomes.begin(), report.outcomes.end(),
+            [](const PageOutcome& a, const PageOutcome& b) { return a.page < b.page; });
+  for (const PageOutcome& o : report.outcomes) {
+    (o.status == PageStatus::Saved ? report.saved
+     : o.status == PageStatus::Kept ? report.kept
+                                    : report.failed)
+        .push_back(o.page);
+  }
+  return report;
+}
+
+}  // namespace folivex
