@@ -1,0 +1,192 @@
+// The simple GET on WinInet. Each thread keeps one session, so a thread that
+// fetches page after page from one host reuses its connection.
+#include <windows.h>
+#include <wininet.h>
+
+#include <string>
+
+#include "platform/codepage.h"
+#include "platform/fetch_common.h"
+#include "platform/services.h"
+#include "platform/win32/internet_handle.h"
+
+namespace folivex {
+namespace {
+
+std::wstring Wide(const Text& text) {
+  const std::u16string units = GbkToUtf16(text);
+  return std::wstring(units.begin(), units.end());
+}
+
+std::string Utf8(const std::wstring& wide) {
+  return Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
+}
+
+HINTERNET ThreadSession() {
+  thread_local InternetHandle session;
+  if (!session) {
+    session.reset(InternetOpenW(Wide(kFetchUserAgent).c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr,
+                                nullptr, 0));
+  }
+  return session.get();
+}
+
+void SetTimeout(HINTERNET handle, DWORD option, int ms) {
+  if (ms <= 0) return;
+  DWORD value = static_cast<DWORD>(ms);
+  InternetSetOptionW(handle, option, &value, sizeof(value));
+}
+
+std::string SystemMessage(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                      FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS;
+  std::string out = "error " + std::to_string(error);
+  if (FormatMessageW(flags, GetModuleHandleW(L"wininet.dll"), error, 0,
+                     reinterpret_cast<wchar_t*>(&text), 0, nullptr) &&
+      text) {
+    std::wstring message(text);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) {
+      message.pop_back();
+    }
+    out += " (" + Utf8(message) + ")";
+  }
+  return out;
+}
+
+std::string ReasonFor(DWORD error, bool answered) {
+  const char* phrase = nullptr;
+  switch (error) {
+    case ERROR_INTERNET_CANNOT_CONNECT:
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+      phrase = kFetchNoConnection;
+      break;
+    case ERROR_INTERNET_TIMEOUT:
+      phrase = kFetchTimeout;
+      break;
+    case ERROR_INTERNET_CONNECTION_RESET:
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+      phrase = answered ? kFetchReset : kFetchNoResponse;
+      break;
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE:
+      phrase = kFetchNoResponse;
+      break;
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+      phrase = kFetchSecurity;
+      break;
+    default:
+      return SystemMessage(error);
+  }
+  return std::string(phrase) + ": " + SystemMessage(error);
+}
+
+// A query answered as text; empty when the header is absent.
+std::wstring QueryText(HINTERNET request, DWORD what) {
+  std::wstring value(256, L'\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    DWORD size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    if (HttpQueryInfoW(request, what, value.data(), &size, nullptr)) {
+      value.resize(size / sizeof(wchar_t));
+      return value;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return {};
+    value.assign(size / sizeof(wchar_t) + 1, L'\0');
+  }
+  return {};
+}
+
+}  // namespace
+
+FetchResult Fetch(const Text& address, const FetchOptions& options) {
+  FetchResult result;
+  const std::optional<Text> target = FetchTarget(address);
+  if (!target) {
+    result.error = std::string(kFetchBadAddress) + ": " + GbkToUtf8(address);
+    return result;
+  }
+  const std::wstring url = Wide(*target);
+  URL_COMPONENTSW parts{};
+  parts.dwStructSize = sizeof(parts);
+  parts.dwHostNameLength = 1;
+  parts.dwUrlPathLength = 1;
+  parts.dwExtraInfoLength = 1;
+  if (!InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
+      parts.dwHostNameLength == 0) {
+    result.error = std::string(kFetchBadAddress) + ": " + GbkToUtf8(address);
+    return result;
+  }
+  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+  std::wstring object(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
+  if (parts.lpszExtraInfo) object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  if (object.empty()) object = L"/";
+  const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+
+  HINTERNET session = ThreadSession();
+  if (!session) {
+    result.error = ReasonFor(GetLastError(), false);
+    return result;
+  }
+  SetTimeout(session, INTERNET_OPTION_CONNECT_TIMEOUT, options.connect_timeout_ms);
+  SetTimeout(session, INTERNET_OPTION_RECEIVE_TIMEOUT, options.idle_timeout_ms);
+  SetTimeout(session, INTERNET_OPTION_SEND_TIMEOUT, options.idle_timeout_ms);
+
+  InternetHandle connection(InternetConnectW(session, host.c_str(), parts.nPort, nullptr, nullptr,
+                                             INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection) {
+    result.error = ReasonFor(GetLastError(), false);
+    return result;
+  }
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                INTERNET_FLAG_NO_UI | INTERNET_FLAG_KEEP_CONNECTION;
+  if (secure) flags |= INTERNET_FLAG_SECURE;
+  const wchar_t* accept[] = {L"*/*", nullptr};
+  InternetHandle request(HttpOpenRequestW(connection.get(), L"GET", object.c_str(),
+                                          kFetchUsesHttp10 ? L"HTTP/1.0" : L"HTTP/1.1", nullptr,
+                                          accept, flags, 0));
+  if (!request) {
+    result.error = ReasonFor(GetLastError(), false);
+    return result;
+  }
+  if (!HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) {
+    result.error = ReasonFor(GetLastError(), false);
+    return result;
+  }
+
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  if (HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                     &size, nullptr)) {
+    result.status = static_cast<int>(status);
+  }
+  result.content_type = Utf16ToGbk(
+      [&] {
+        const std::wstring type = QueryText(request.get(), HTTP_QUERY_CONTENT_TYPE);
+        return std::u16string(type.begin(), type.end());
+      }());
+  long long expected = -1;
+  const std::wstring length = QueryText(request.get(), HTTP_QUERY_CONTENT_LENGTH);
+  if (!length.empty()) expected = _wtoi64(length.c_str());
+
+  std::string buffer(64 * 1024, '\0');
+  for (;;) {
+    DWORD read = 0;
+    if (!InternetReadFile(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read)) {
+      result.error = ReasonFor(GetLastError(), true);
+      return result;
+    }
+    if (read == 0) break;
+    result.body.insert(result.body.end(), buffer.begin(), buffer.begin() + read);
+  }
+  result.error = CheckLength(result.body.size(), expected);
+  return result;
+}
+
+Bytes FetchUrl(const Text& address) { return Fetch(address).body; }
+
+}  // namespace folivex
