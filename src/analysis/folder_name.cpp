@@ -1,5 +1,6 @@
 #include "analysis/folder_name.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string_view>
@@ -128,10 +129,10 @@ Text MakeName(const Text& source) {
   }
   ReplaceTrailingDotsAndSpaces(name);
   // A leading dot hides the folder on Linux.
-  if (!name.empty() && name.front() == '.') name.replace(0, 1, FullWidthFor('.'));
+  if (!name.empty() && name.front() == '.') name = ConcatText(FullWidthFor('.'), name.substr(1));
   if (IsDeviceName(name)) {
-    const std::size_t dot = name.find('.');
-    name.insert(dot == Text::npos ? name.size() : dot, "_");
+    const std::size_t stem_end = std::min(name.find('.'), name.size());
+    name = ConcatText(name.substr(0, stem_end), "_", name.substr(stem_end));
   }
   return name;
 }
