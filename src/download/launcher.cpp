@@ -36,6 +36,11 @@ Text CompletionMessage(const DownloadReport& report) {
       list);
 }
 
+PageTarget WindowPageTarget(int page) {
+  const Text file = ConcatText(IntToText(page), ".jpg");
+  return PageTarget{ConcatText(GetText(Control::下载绝对地址框), file), ConcatText(SaveFolder(), file)};
+}
+
 void LaunchDownload(std::int32_t) {
   StartThread(&DownloadPages, 0);
   PumpingDelay(10);
@@ -52,17 +57,12 @@ void DownloadPages(std::int32_t) {
   // The window replaces pages of the same name, as a fresh download should.
   settings.keep_complete = false;
 
-  const auto target_for = [](int n) {
-    const Text file = ConcatText(IntToText(n), ".jpg");
-    return PageTarget{ConcatText(GetText(Control::下载绝对地址框), file),
-                      ConcatText(SaveFolder(), file)};
-  };
   const auto on_finished = [](const PageOutcome&, int finished) {
     SetText(Control::进度标签, IntToText(finished));
     // The bar is measured against what the box holds now.
     SetPosition(Control::进度条, ProgressPosition(finished, TextToInt(GetText(Control::页数框))));
   };
-  const DownloadReport report = DownloadBook(PageRange(count), settings, target_for, on_finished);
+  const DownloadReport report = DownloadBook(PageRange(std::min(count, kMaxPages)), settings, &WindowPageTarget, on_finished);
   ShowMessage(CompletionMessage(report));
 }
 

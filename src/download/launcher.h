@@ -19,6 +19,10 @@ void LaunchDownload(std::int32_t unused);
 // afresh for every page. The argument is not used.
 void DownloadPages(std::int32_t unused);
 
+// Where page n of the analysed book comes from and goes:
+// 下载绝对地址框 + n + ".jpg" and SaveFolder + n + ".jpg", as they are now.
+PageTarget WindowPageTarget(int page);
+
 // The progress bar's position after `finished` of `total` pages: the
 // quotient in double precision times 100, truncated (page 29 of 100 gives
 // 28); 0 when total is 0; kept within -1..101 so the conversion is defined

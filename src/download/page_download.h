@@ -15,6 +15,9 @@ namespace folivex {
 inline constexpr int kMaxThreads = 32;
 inline constexpr int kDefaultThreads = 10;
 inline constexpr int kDefaultAttempts = 3;
+// No real book has more pages; a larger count is a broken or hostile page,
+// and is cut to this so a download stays finite.
+inline constexpr int kMaxPages = 100000;
 
 struct DownloadSettings {
   int threads = 1;            // pages in flight at once, 1..kMaxThreads
