@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdint>
 #include <optional>
+#include <random>
 
 namespace folivex {
 namespace {
@@ -323,6 +325,163 @@ TEST(Bytes, ConversionsAndEdgeCounts) {
   EXPECT_TRUE(BytesEqual(empty, Bytes{}));
   EXPECT_FALSE(BytesEqual(Bytes{1}, Bytes{1, 0}));
   EXPECT_FALSE(BytesEqual(Bytes{1}, Bytes{2}));
+}
+
+// Step-by-step walks written straight from the rules, one character at a
+// time, against which the fast searches are compared on many short texts.
+namespace reference {
+
+bool High(char c) { return static_cast<unsigned char>(c) >= 0x80; }
+
+bool Equal(std::string_view text, std::size_t i, std::string_view sub, bool fold) {
+  for (std::size_t k = 0; k < sub.size(); ++k) {
+    unsigned char a = static_cast<unsigned char>(text[i + k]);
+    unsigned char b = static_cast<unsigned char>(sub[k]);
+    if (fold) {
+      if (a >= 'A' && a <= 'Z') a += 0x20;
+      if (b >= 'A' && b <= 'Z') b += 0x20;
+    }
+    if (a != b) return false;
+  }
+  return true;
+}
+
+std::size_t Begin(std::optional<int> start) {
+  return !start || *start <= 1 ? 0 : static_cast<std::size_t>(*start) - 1;
+}
+
+int Find(std::string_view text, std::string_view sub, std::optional<int> start, bool fold) {
+  const std::size_t size = text.size();
+  std::size_t i = Begin(start);
+  if (i >= size) return -1;
+  if (sub.empty()) return 1;
+  while (i < size) {
+    if (size - i >= sub.size() && Equal(text, i, sub, fold)) return static_cast<int>(i + 1);
+    if (High(text[i]) && i + 1 >= size) break;
+    i += High(text[i]) ? 2 : 1;
+  }
+  return -1;
+}
+
+int FindReverse(std::string_view text, std::string_view sub, std::optional<int> start,
+                bool fold) {
+  std::size_t region = text.size();
+  if (start) region = *start < 2 ? 0 : std::min(region, static_cast<std::size_t>(*start) - 1);
+  if (region == 0) return -1;
+  if (sub.empty()) return 1;
+  int last = -1;
+  for (std::size_t i = 0; i < region;) {
+    if (region - i >= sub.size() && Equal(text, i, sub, fold)) last = static_cast<int>(i + 1);
+    if (High(text[i]) && i + 1 >= region) break;
+    i += High(text[i]) ? 2 : 1;
+  }
+  return last;
+}
+
+Text Replace(std::string_view text, std::string_view sub, std::string_view with,
+             std::optional<int> start, std::optional<int> count, bool case_sensitive) {
+  const std::size_t size = text.size();
+  std::size_t i = Begin(start);
+  if (text.empty() || sub.empty() || i >= size || (count && *count == 0)) return Text(text);
+  Text out(text.substr(0, i));
+  int replaced = 0;
+  while (size - i >= sub.size()) {
+    if (Equal(text, i, sub, !case_sensitive)) {
+      out += with;
+      i += sub.size();
+      if (count && *count > 0 && ++replaced == *count) break;
+      continue;
+    }
+    if (High(text[i])) {
+      if (i + 1 >= size) return out;  // a lone lead byte is dropped
+      out += text.substr(i, 2);
+      i += 2;
+    } else {
+      out += text[i++];
+    }
+  }
+  out += text.substr(i);
+  return out;
+}
+
+TextArray Split(std::string_view text, std::string_view separator, std::optional<int> max_count) {
+  TextArray parts;
+  const int limit = max_count ? std::max(*max_count, 0) : -1;
+  if (text.empty() || limit == 0) return parts;
+  if (separator.empty()) return {Text(text)};
+  std::size_t piece = 0;
+  std::size_t i = 0;
+  while (text.size() - i >= separator.size()) {
+    if (Equal(text, i, separator, false)) {
+      parts.emplace_back(text.substr(piece, i - piece));
+      i += separator.size();
+      piece = i;
+      if (limit > 0 && static_cast<int>(parts.size()) == limit) return parts;
+      continue;
+    }
+    if (High(text[i]) && i + 1 >= text.size()) break;
+    i += High(text[i]) ? 2 : 1;
+  }
+  if (piece < text.size()) parts.emplace_back(text.substr(piece));
+  return parts;
+}
+
+Text Trim(std::string_view text) {
+  std::vector<std::string_view> chars;
+  bool lone_lead = false;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t n = High(text[i]) ? 2 : 1;
+    if (i + n > text.size()) {
+      lone_lead = true;
+      break;
+    }
+    chars.push_back(text.substr(i, n));
+    i += n;
+  }
+  auto is_space = [](std::string_view c) { return c == " " || c == "\xA1\xA1"; };
+  std::size_t first = 0;
+  while (first < chars.size() && is_space(chars[first])) ++first;
+  std::size_t end = chars.size();
+  if (!lone_lead) {
+    while (end > first && is_space(chars[end - 1])) --end;
+  }
+  Text out;
+  for (std::size_t k = first; k < end; ++k) out += chars[k];
+  return out;
+}
+
+}  // namespace reference
+
+TEST(CharacterWalk, FastSearchesAgreeWithAStepByStepWalk) {
+  // Letters of both cases, a separator, a space and high bytes, so that runs
+  // of double-byte characters, ASCII second bytes, full-width spaces and lone
+  // lead bytes all turn up.
+  constexpr std::string_view kAlphabet = "aA, \xB0\xA1";
+  std::mt19937 random(20240601u);
+  auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+  auto make = [&](std::size_t max_length) {
+    Text t;
+    for (std::size_t n = pick(max_length + 1); n > 0; --n) t += kAlphabet[pick(kAlphabet.size())];
+    return t;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    const Text text = make(12);
+    const Text sub = make(3);
+    const Text with = make(2);
+    const std::optional<int> start =
+        pick(4) == 0 ? std::nullopt : std::optional<int>(static_cast<int>(pick(16)) - 2);
+    const std::optional<int> count =
+        pick(3) == 0 ? std::optional<int>(static_cast<int>(pick(4)) - 1) : std::nullopt;
+    const bool fold = pick(2) == 0;
+    SCOPED_TRACE(::testing::Message() << "round " << round);
+    ASSERT_EQ(FindText(text, sub, start, fold), reference::Find(text, sub, start, fold));
+    ASSERT_EQ(FindTextReverse(text, sub, start, fold),
+              reference::FindReverse(text, sub, start, fold));
+    ASSERT_EQ(ReplaceText(text, sub, std::string_view(with), start, count, !fold),
+              reference::Replace(text, sub, with, start, count, !fold));
+    ASSERT_EQ(SplitText(text, sub, count), reference::Split(text, sub, count));
+    ASSERT_EQ(TrimBoth(text), reference::Trim(text));
+  }
 }
 
 }  // namespace
