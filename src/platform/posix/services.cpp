@@ -1,0 +1,487 @@
+// The run-time services on Linux. Texts arrive as code page 936 and file
+// names leave as UTF-8, the encoding of every Linux file system here.
+#include <dirent.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "platform/services.h"
+
+namespace folivex {
+namespace {
+
+// --- Code page conversion ---------------------------------------------------
+
+struct IconvCloser {
+  void operator()(iconv_t cd) const { iconv_close(cd); }
+};
+using IconvHandle = std::unique_ptr<std::remove_pointer_t<iconv_t>, IconvCloser>;
+
+// Converts between two encodings. With `lossy` each byte that does not
+// convert becomes "?"; without it the conversion fails (nullopt).
+std::optional<std::string> Convert(std::string_view input, const char* to, const char* from,
+                                   bool lossy) {
+  IconvHandle cd(iconv_open(to, from));
+  if (cd.get() == reinterpret_cast<iconv_t>(-1)) {
+    cd.release();
+    return std::nullopt;
+  }
+  std::string out;
+  char buffer[512];
+  char* in = const_cast<char*>(input.data());
+  std::size_t in_left = input.size();
+  while (in_left > 0) {
+    char* dest = buffer;
+    std::size_t dest_left = sizeof buffer;
+    const std::size_t done = iconv(cd.get(), &in, &in_left, &dest, &dest_left);
+    out.append(buffer, static_cast<std::size_t>(dest - buffer));
+    if (done != static_cast<std::size_t>(-1)) continue;
+    if (errno == E2BIG) continue;
+    // EILSEQ or EINVAL (a cut-off sequence at the end).
+    if (!lossy) return std::nullopt;
+    out.push_back('?');
+    ++in;
+    --in_left;
+  }
+  return out;
+}
+
+std::optional<std::string> GbkToUtf8(std::string_view gbk) {
+  return Convert(gbk, "UTF-8", "CP936", false);
+}
+
+std::optional<Text> Utf8ToGbk(std::string_view utf8) {
+  return Convert(utf8, "CP936", "UTF-8", false);
+}
+
+std::string GbkToUtf8Lossy(std::string_view gbk) {
+  return Convert(gbk, "UTF-8", "CP936", true).value_or(std::string(gbk));
+}
+
+// A file name for the system calls: empty when the text is empty or is not
+// valid code page 936 (such a name cannot be meant).
+std::string SystemName(const Text& path) {
+  if (path.empty()) return {};
+  return GbkToUtf8(path).value_or(std::string{});
+}
+
+std::string ErrnoText(int error) { return std::generic_category().message(error); }
+
+// --- Small RAII helpers -------------------------------------------------------
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  ~FileDescriptor() { Reset(); }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int release() { return std::exchange(fd_, -1); }
+  // Closes now; false when close itself reports a failed write.
+  bool Reset() {
+    if (fd_ < 0) return true;
+    return ::close(std::exchange(fd_, -1)) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+// Opens a file for exclusive writing and empties it. The lock is taken
+// before the file is emptied, so a writer that loses the race leaves the
+// other writer's bytes alone. flock locks belong to the open file, so two
+// writers in one process exclude each other too.
+int OpenExclusiveForWriting(const std::string& name) {
+  FileDescriptor fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+  if (!fd.valid()) return -1;
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return -1;
+  if (::ftruncate(fd.get(), 0) != 0) return -1;
+  return fd.release();
+}
+
+// --- Process-wide settings --------------------------------------------------------
+
+struct Settings {
+  std::mutex mutex;
+  std::optional<Text> clipboard;
+  std::shared_ptr<const MessageHook> message_hook;
+  std::optional<Text> program_folder;
+};
+
+Settings& Shared() {
+  static Settings settings;
+  return settings;
+}
+
+// The folder of /proc/self/exe, without the trailing separator ("/" for the
+// root itself).
+Text ExecutableFolder() {
+  std::string buffer(4096, '\0');
+  for (;;) {
+    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length < 0) return {};
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      buffer.resize(static_cast<std::size_t>(length));
+      break;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+  const std::size_t slash = buffer.rfind('/');
+  if (slash == std::string::npos) return {};
+  buffer.resize(slash == 0 ? 1 : slash);
+  // A folder whose name has no code page 936 form cannot be handed on; its
+  // bytes are kept as they are.
+  return Utf8ToGbk(buffer).value_or(buffer);
+}
+
+// Strips trailing separators, keeping a lone "/".
+Text WithoutTrailingSeparator(Text path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// --- Temporary names -------------------------------------------------------------
+
+std::atomic<unsigned> temporary_counter{0};
+
+// ".<name>.part-<pid>-<counter>" beside the target, so the rename stays on
+// one file system.
+std::string TemporaryNameFor(const std::string& target) {
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  return folder + "." + name + ".part-" + std::to_string(::getpid()) + "-" +
+         std::to_string(temporary_counter.fetch_add(1));
+}
+
+// Flushes the folder's entry list, so a rename survives a power cut.
+void SyncFolderOf(const std::string& target) {
+  const std::size_t slash = target.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? std::string(".") : (slash == 0 ? std::string("/") : target.substr(0, slash));
+  FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.valid()) ::fsync(fd.get());
+}
+
+bool IsExecutable(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+// The first xdg-open on PATH; empty when there is none.
+std::string FindOpener() {
+  const char* path = std::getenv("PATH");
+  if (!path) return {};
+  std::string_view rest(path);
+  while (true) {
+    const std::size_t colon = rest.find(':');
+    std::string folder(rest.substr(0, colon));
+    if (folder.empty()) folder = ".";
+    const std::string candidate = folder + "/xdg-open";
+    if (IsExecutable(candidate)) return candidate;
+    if (colon == std::string_view::npos) break;
+    rest.remove_prefix(colon + 1);
+  }
+  return {};
+}
+
+}  // namespace
+
+// --- Clipboard, messages, browser -----------------------------------------------
+
+Text ClipboardText() {
+  std::lock_guard lock(Shared().mutex);
+  return Shared().clipboard.value_or(Text{});
+}
+
+void SetClipboardOverride(std::optional<Text> text) {
+  std::lock_guard lock(Shared().mutex);
+  Shared().clipboard = std::move(text);
+}
+
+void ShowMessage(const Text& text, int /*style*/, std::optional<Text> title) {
+  // "信息：" in code page 936.
+  const Text shown_title = title.value_or(Text("\xD0\xC5\xCF\xA2\xA3\xBA"));
+  std::shared_ptr<const MessageHook> hook;
+  {
+    std::lock_guard lock(Shared().mutex);
+    hook = Shared().message_hook;
+  }
+  if (hook) {
+    (*hook)(text, shown_title);
+    return;
+  }
+  const std::string line = GbkToUtf8Lossy(shown_title) + GbkToUtf8Lossy(text) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
+void SetMessageHook(MessageHook hook) {
+  auto shared = hook ? std::make_shared<const MessageHook>(std::move(hook)) : nullptr;
+  std::lock_guard lock(Shared().mutex);
+  Shared().message_hook = std::move(shared);
+}
+
+void OpenInBrowser(const Text& address) {
+  if (address.empty()) return;
+  const std::string opener = FindOpener();
+  if (opener.empty()) return;
+  const std::string argument = GbkToUtf8Lossy(address);
+  // Everything the child needs is prepared before fork: after it only
+  // async-signal-safe calls are allowed in a threaded process.
+  const char* argv[] = {opener.c_str(), argument.c_str(), nullptr};
+  const pid_t child = ::fork();
+  if (child < 0) return;
+  if (child == 0) {
+    // The middle process starts the opener and leaves at once, so the
+    // opener is adopted by init and never waited for by anyone here.
+    if (::fork() == 0) {
+      ::setsid();
+      const int null = ::open("/dev/null", O_RDWR);
+      if (null >= 0) {
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+      }
+      ::execv(argv[0], const_cast<char* const*>(argv));
+      ::_exit(127);
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+// --- Files and folders ---------------------------------------------------------------
+
+Text ProgramFolder() {
+  {
+    std::lock_guard lock(Shared().mutex);
+    if (Shared().program_folder) return *Shared().program_folder;
+  }
+  static const Text executable_folder = ExecutableFolder();
+  return executable_folder;
+}
+
+void SetProgramFolder(const Text& folder) {
+  std::lock_guard lock(Shared().mutex);
+  if (folder.empty()) {
+    Shared().program_folder.reset();
+  } else {
+    Shared().program_folder = WithoutTrailingSeparator(folder);
+  }
+}
+
+bool EnterProgramFolder() {
+  const std::string name = SystemName(ProgramFolder());
+  return !name.empty() && ::chdir(name.c_str()) == 0;
+}
+
+const Text& PathSeparator() {
+  static const Text separator = "/";
+  return separator;
+}
+
+bool CreateFolder(const Text& path) {
+  const std::string name = SystemName(WithoutTrailingSeparator(path));
+  return !name.empty() && ::mkdir(name.c_str(), 0777) == 0;
+}
+
+bool FolderExists(const Text& path) {
+  const std::string name = SystemName(path);
+  struct stat info {};
+  return !name.empty() && ::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool WriteBytesFile(const Text& path, const Bytes& bytes) {
+  const std::string name = SystemName(path);
+  if (name.empty()) return false;
+  FileDescriptor fd(OpenExclusiveForWriting(name));
+  if (!fd.valid()) return false;
+  if (!WriteAll(fd.get(), bytes.data(), bytes.size())) return false;
+  return fd.Reset();
+}
+
+FileResult WriteFileAtomically(const Text& path, const Bytes& bytes) {
+  if (path.empty()) return {false, "empty file name"};
+  const std::string target = SystemName(path);
+  if (target.empty()) return {false, "file name is not valid code page 936 text"};
+  const std::string temporary = TemporaryNameFor(target);
+
+  FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  if (!fd.valid()) {
+    return {false, "cannot create a temporary file beside " + target + ": " + ErrnoText(errno)};
+  }
+  auto fail = [&](const char* what) {
+    const int error = errno;
+    fd.Reset();
+    ::unlink(temporary.c_str());
+    return FileResult{false, std::string(what) + " " + temporary + ": " + ErrnoText(error)};
+  };
+  if (!WriteAll(fd.get(), bytes.data(), bytes.size())) return fail("cannot write");
+  if (::fsync(fd.get()) != 0) return fail("cannot flush");
+  if (!fd.Reset()) return fail("cannot close");
+  if (::rename(temporary.c_str(), target.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    return {false, "cannot rename over " + target + ": " + ErrnoText(error)};
+  }
+  SyncFolderOf(target);
+  return {true, {}};
+}
+
+FileResult ReplaceFile(const Text& from, const Text& to) {
+  const std::string source = SystemName(from);
+  const std::string target = SystemName(to);
+  if (source.empty() || target.empty()) return {false, "empty or invalid file name"};
+  if (::rename(source.c_str(), target.c_str()) != 0) {
+    return {false, "cannot rename " + source + " over " + target + ": " + ErrnoText(errno)};
+  }
+  SyncFolderOf(target);
+  return {true, {}};
+}
+
+std::optional<Bytes> ReadBytesFile(const Text& path) {
+  const std::string name = SystemName(path);
+  if (name.empty()) return std::nullopt;
+  FileDescriptor fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return std::nullopt;
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  Bytes bytes;
+  std::uint8_t buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    bytes.insert(bytes.end(), buffer, buffer + got);
+  }
+  return bytes;
+}
+
+bool FileExists(const Text& path) {
+  const std::string name = SystemName(path);
+  struct stat info {};
+  return !name.empty() && ::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool RemoveFile(const Text& path) {
+  const std::string name = SystemName(path);
+  return !name.empty() && ::unlink(name.c_str()) == 0;
+}
+
+std::vector<Text> ListFiles(const Text& folder) {
+  const std::string name = SystemName(WithoutTrailingSeparator(folder));
+  std::vector<Text> files;
+  if (name.empty()) return files;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(name.c_str()), ::closedir);
+  if (!dir) return files;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    struct stat info {};
+    if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
+    // A name with no code page 936 form could not be opened again through
+    // these services, so it is left out.
+    if (auto text = Utf8ToGbk(entry->d_name)) files.push_back(std::move(*text));
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+StreamFile::StreamFile(const Text& path, Mode mode) {
+  const std::string name = SystemName(path);
+  if (name.empty()) return;
+  if (mode == Mode::Read) {
+    handle_ = std::fopen(name.c_str(), "rbe");
+    return;
+  }
+  FileDescriptor fd(OpenExclusiveForWriting(name));
+  if (!fd.valid()) return;
+  handle_ = ::fdopen(fd.get(), "wb");
+  if (handle_) fd.release();
+}
+
+StreamFile::~StreamFile() {
+  if (handle_) std::fclose(static_cast<FILE*>(handle_));
+}
+
+StreamFile::StreamFile(StreamFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)), failed_(std::exchange(other.failed_, false)) {}
+
+StreamFile& StreamFile::operator=(StreamFile&& other) noexcept {
+  if (this != &other) {
+    if (handle_) std::fclose(static_cast<FILE*>(handle_));
+    handle_ = std::exchange(other.handle_, nullptr);
+    failed_ = std::exchange(other.failed_, false);
+  }
+  return *this;
+}
+
+std::size_t StreamFile::Read(void* buffer, std::size_t size) {
+  if (!handle_) return 0;
+  return std::fread(buffer, 1, size, static_cast<FILE*>(handle_));
+}
+
+bool StreamFile::Write(const void* data, std::size_t size) {
+  if (!handle_) return false;
+  if (std::fwrite(data, 1, size, static_cast<FILE*>(handle_)) != size) failed_ = true;
+  return !failed_;
+}
+
+bool StreamFile::Close() {
+  if (!handle_) return false;
+  FILE* file = static_cast<FILE*>(std::exchange(handle_, nullptr));
+  bool ok = !failed_;
+  if (std::fflush(file) != 0) ok = false;
+  // Read-only streams fail fsync on some file systems; only writes need it.
+  const int mode = ::fcntl(::fileno(file), F_GETFL);
+  if (mode >= 0 && (mode & O_ACCMODE) != O_RDONLY && ::fsync(::fileno(file)) != 0) ok = false;
+  if (std::fclose(file) != 0) ok = false;
+  failed_ = false;
+  return ok;
+}
+
+// --- Threads ----------------------------------------------------------------------
+
+void StartThread(ThreadRoutine routine, std::int32_t argument) {
+  if (!routine) return;
+  try {
+    std::thread(routine, argument).detach();
+  } catch (const std::system_error&) {
+    // A thread that cannot be started goes unnoticed, as on Windows.
+  }
+}
+
+}  // namespace folivex

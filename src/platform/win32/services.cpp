@@ -1,0 +1,470 @@
+// The run-time services on Windows. Texts arrive as code page 936 and every
+// system call takes UTF-16 through the W functions: the ANSI functions would
+// read the bytes in the system's own code page and garble Chinese names on
+// any system that is not set to code page 936.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <io.h>
+#include <share.h>
+#include <stdio.h>
+
+// <windows.h> maps ReplaceFile to ReplaceFileW; ours is the one in services.h.
+#undef ReplaceFile
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "platform/services.h"
+
+namespace folivex {
+namespace {
+
+// --- Code page conversion ---------------------------------------------------
+
+constexpr UINT kGbk = 936;
+
+// Code page 936 -> UTF-16. Bytes that are not valid code page 936 fail the
+// conversion (nullopt), so a garbled name is never used.
+std::optional<std::wstring> WidenGbk(std::string_view text) {
+  if (text.empty()) return std::wstring();
+  const int size = static_cast<int>(text.size());
+  const int length = MultiByteToWideChar(kGbk, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+  if (length <= 0) return std::nullopt;
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(kGbk, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), length);
+  return wide;
+}
+
+// As WidenGbk, but bytes that do not convert become replacement characters;
+// for texts that are shown rather than used as names.
+std::wstring WidenGbkLossy(std::string_view text) {
+  if (text.empty()) return std::wstring();
+  const int size = static_cast<int>(text.size());
+  const int length = MultiByteToWideChar(kGbk, 0, text.data(), size, nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(kGbk, 0, text.data(), size, wide.data(), length);
+  return wide;
+}
+
+std::string Narrow(std::wstring_view wide, UINT code_page, bool* lossless) {
+  if (lossless) *lossless = true;
+  if (wide.empty()) return std::string();
+  const int size = static_cast<int>(wide.size());
+  BOOL used_default = FALSE;
+  // UTF-8 takes neither flags nor the default-character report.
+  const bool report = lossless && code_page != CP_UTF8;
+  const DWORD flags = report ? WC_NO_BEST_FIT_CHARS : 0;
+  const int length = WideCharToMultiByte(code_page, flags, wide.data(), size, nullptr, 0, nullptr,
+                                         report ? &used_default : nullptr);
+  if (length <= 0) {
+    if (lossless) *lossless = false;
+    return std::string();
+  }
+  std::string out(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(code_page, flags, wide.data(), size, out.data(), length, nullptr,
+                      report ? &used_default : nullptr);
+  if (lossless && used_default) *lossless = false;
+  return out;
+}
+
+// UTF-16 -> code page 936; characters without a code page 936 form become "?".
+Text NarrowToGbk(std::wstring_view wide) { return Narrow(wide, kGbk, nullptr); }
+
+std::string Utf8(std::wstring_view wide) { return Narrow(wide, CP_UTF8, nullptr); }
+
+std::string ErrorText(DWORD error) {
+  wchar_t* buffer = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::wstring message = length && buffer ? std::wstring(buffer, length) : std::wstring();
+  if (buffer) LocalFree(buffer);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                              message.back() == L' ' || message.back() == L'.')) {
+    message.pop_back();
+  }
+  return "error " + std::to_string(error) + (message.empty() ? "" : " (" + Utf8(message) + ")");
+}
+
+// --- Paths --------------------------------------------------------------------
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Trailing separators are stripped after the conversion: in code page 936
+// the byte of "\" is also the second byte of some characters.
+std::wstring WithoutTrailingSeparator(std::wstring path) {
+  while (path.size() > 1 && IsSeparator(path.back())) {
+    // "C:\" stays as it is: "C:" alone names the drive's current folder.
+    if (path.size() == 3 && path[1] == L':') break;
+    path.pop_back();
+  }
+  return path;
+}
+
+// A name for the W calls: empty when the text is empty or not valid code
+// page 936.
+std::wstring SystemName(const Text& path) { return WidenGbk(path).value_or(std::wstring()); }
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const {
+    if (handle && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  }
+};
+using FileHandle = std::unique_ptr<void, HandleCloser>;
+
+FileHandle OpenHandle(HANDLE handle) {
+  return FileHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
+}
+
+struct FindCloser {
+  void operator()(HANDLE handle) const { FindClose(handle); }
+};
+using FindHandle = std::unique_ptr<void, FindCloser>;
+
+bool WriteAll(HANDLE file, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    DWORD written = 0;
+    if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0) return false;
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+// --- Process-wide settings --------------------------------------------------------
+
+struct Settings {
+  std::mutex mutex;
+  std::optional<Text> clipboard;
+  std::shared_ptr<const MessageHook> message_hook;
+  std::optional<std::wstring> program_folder;
+};
+
+Settings& Shared() {
+  static Settings settings;
+  return settings;
+}
+
+std::wstring ExecutableFolder() {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return {};
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      break;
+    }
+    // Truncated: long paths need a larger buffer.
+    buffer.resize(buffer.size() * 2);
+  }
+  const std::size_t slash = buffer.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return {};
+  buffer.resize(slash);
+  return buffer;
+}
+
+std::wstring ProgramFolderWide() {
+  {
+    std::lock_guard lock(Shared().mutex);
+    if (Shared().program_folder) return *Shared().program_folder;
+  }
+  static const std::wstring executable_folder = ExecutableFolder();
+  return executable_folder;
+}
+
+std::atomic<unsigned> temporary_counter{0};
+
+// ".<name>.part-<pid>-<counter>" beside the target, so the rename stays on
+// one volume.
+std::wstring TemporaryNameFor(const std::wstring& target) {
+  const std::size_t slash = target.find_last_of(L"\\/");
+  const std::wstring folder = slash == std::wstring::npos ? std::wstring() : target.substr(0, slash + 1);
+  const std::wstring name = slash == std::wstring::npos ? target : target.substr(slash + 1);
+  return folder + L"." + name + L".part-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+         std::to_wstring(temporary_counter.fetch_add(1));
+}
+
+struct ThreadStart {
+  ThreadRoutine routine;
+  std::int32_t argument;
+};
+
+DWORD WINAPI RunThread(LPVOID parameter) {
+  const std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
+  start->routine(start->argument);
+  return 0;
+}
+
+}  // namespace
+
+// --- Clipboard, messages, browser -----------------------------------------------
+
+Text ClipboardText() {
+  {
+    std::lock_guard lock(Shared().mutex);
+    if (Shared().clipboard) return *Shared().clipboard;
+  }
+  // Another program may hold the clipboard for a moment.
+  bool opened = false;
+  for (int attempt = 0; attempt < 5 && !opened; ++attempt) {
+    opened = OpenClipboard(nullptr) != 0;
+    if (!opened) Sleep(10);
+  }
+  if (!opened) return {};
+  Text text;
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* wide = static_cast<const wchar_t*>(GlobalLock(data))) {
+      // The text ends at its zero, which GlobalSize bounds.
+      const std::size_t capacity = GlobalSize(data) / sizeof(wchar_t);
+      std::size_t length = 0;
+      while (length < capacity && wide[length] != L'\0') ++length;
+      text = NarrowToGbk(std::wstring_view(wide, length));
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return text;
+}
+
+void SetClipboardOverride(std::optional<Text> text) {
+  std::lock_guard lock(Shared().mutex);
+  Shared().clipboard = std::move(text);
+}
+
+void ShowMessage(const Text& text, int style, std::optional<Text> title) {
+  // "信息：" in code page 936.
+  const Text shown_title = title.value_or(Text("\xD0\xC5\xCF\xA2\xA3\xBA"));
+  std::shared_ptr<const MessageHook> hook;
+  {
+    std::lock_guard lock(Shared().mutex);
+    hook = Shared().message_hook;
+  }
+  if (hook) {
+    (*hook)(text, shown_title);
+    return;
+  }
+  // No owner: the box belongs to the calling thread and blocks only it.
+  MessageBoxW(nullptr, WidenGbkLossy(text).c_str(), WidenGbkLossy(shown_title).c_str(),
+              static_cast<UINT>(style));
+}
+
+void SetMessageHook(MessageHook hook) {
+  auto shared = hook ? std::make_shared<const MessageHook>(std::move(hook)) : nullptr;
+  std::lock_guard lock(Shared().mutex);
+  Shared().message_hook = std::move(shared);
+}
+
+void OpenInBrowser(const Text& address) {
+  if (address.empty()) return;
+  const std::wstring wide = WidenGbkLossy(address);
+  ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+// --- Files and folders ---------------------------------------------------------------
+
+Text ProgramFolder() { return NarrowToGbk(ProgramFolderWide()); }
+
+void SetProgramFolder(const Text& folder) {
+  std::optional<std::wstring> wide;
+  if (!folder.empty()) wide = WithoutTrailingSeparator(WidenGbkLossy(folder));
+  std::lock_guard lock(Shared().mutex);
+  Shared().program_folder = std::move(wide);
+}
+
+bool EnterProgramFolder() {
+  std::wstring folder = ProgramFolderWide();
+  if (folder.empty()) return false;
+  // "C:" alone would name the drive's current folder, not its root.
+  if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
+  return SetCurrentDirectoryW(folder.c_str()) != 0;
+}
+
+const Text& PathSeparator() {
+  static const Text separator = "\\";
+  return separator;
+}
+
+bool CreateFolder(const Text& path) {
+  const std::wstring name = WithoutTrailingSeparator(SystemName(path));
+  // Fails with ERROR_ALREADY_EXISTS or ERROR_PATH_NOT_FOUND as wanted.
+  return !name.empty() && CreateDirectoryW(name.c_str(), nullptr) != 0;
+}
+
+bool FolderExists(const Text& path) {
+  const std::wstring name = WithoutTrailingSeparator(SystemName(path));
+  if (name.empty()) return false;
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool WriteBytesFile(const Text& path, const Bytes& bytes) {
+  const std::wstring name = SystemName(path);
+  if (name.empty()) return false;
+  // Share mode 0: while this writer holds the file nobody else opens it, and
+  // a writer that finds it held fails before anything is emptied.
+  FileHandle file = OpenHandle(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  if (!WriteAll(file.get(), bytes.data(), bytes.size())) return false;
+  return CloseHandle(file.release()) != 0;
+}
+
+FileResult WriteFileAtomically(const Text& path, const Bytes& bytes) {
+  if (path.empty()) return {false, "empty file name"};
+  const std::wstring target = SystemName(path);
+  if (target.empty()) return {false, "file name is not valid code page 936 text"};
+  const std::wstring temporary = TemporaryNameFor(target);
+
+  FileHandle file = OpenHandle(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    return {false, "cannot create a temporary file beside " + Utf8(target) + ": " + ErrorText(GetLastError())};
+  }
+  auto fail = [&](const char* what) {
+    const DWORD error = GetLastError();
+    file.reset();
+    DeleteFileW(temporary.c_str());
+    return FileResult{false, std::string(what) + " " + Utf8(temporary) + ": " + ErrorText(error)};
+  };
+  if (!WriteAll(file.get(), bytes.data(), bytes.size())) return fail("cannot write");
+  if (!FlushFileBuffers(file.get())) return fail("cannot flush");
+  if (!CloseHandle(file.release())) return fail("cannot close");
+  if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD error = GetLastError();
+    DeleteFileW(temporary.c_str());
+    return {false, "cannot rename over " + Utf8(target) + ": " + ErrorText(error)};
+  }
+  return {true, {}};
+}
+
+FileResult ReplaceFile(const Text& from, const Text& to) {
+  const std::wstring source = SystemName(from);
+  const std::wstring target = SystemName(to);
+  if (source.empty() || target.empty()) return {false, "empty or invalid file name"};
+  if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return {false, "cannot rename " + Utf8(source) + " over " + Utf8(target) + ": " + ErrorText(GetLastError())};
+  }
+  return {true, {}};
+}
+
+std::optional<Bytes> ReadBytesFile(const Text& path) {
+  const std::wstring name = SystemName(path);
+  if (name.empty()) return std::nullopt;
+  FileHandle file = OpenHandle(CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return std::nullopt;
+  Bytes bytes;
+  std::uint8_t buffer[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) return std::nullopt;
+    if (got == 0) break;
+    bytes.insert(bytes.end(), buffer, buffer + got);
+  }
+  return bytes;
+}
+
+bool FileExists(const Text& path) {
+  const std::wstring name = SystemName(path);
+  if (name.empty()) return false;
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool RemoveFile(const Text& path) {
+  const std::wstring name = SystemName(path);
+  return !name.empty() && DeleteFileW(name.c_str()) != 0;
+}
+
+std::vector<Text> ListFiles(const Text& folder) {
+  std::vector<Text> files;
+  const std::wstring name = WithoutTrailingSeparator(SystemName(folder));
+  if (name.empty()) return files;
+  const std::wstring pattern = name + (IsSeparator(name.back()) ? L"*" : L"\\*");
+  WIN32_FIND_DATAW entry;
+  HANDLE first = FindFirstFileW(pattern.c_str(), &entry);
+  if (first == INVALID_HANDLE_VALUE) return files;
+  FindHandle find(first);
+  do {
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    // A name with no code page 936 form could not be opened again through
+    // these services, so it is left out.
+    bool lossless = false;
+    Text text = Narrow(entry.cFileName, kGbk, &lossless);
+    if (lossless) files.push_back(std::move(text));
+  } while (FindNextFileW(find.get(), &entry));
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+StreamFile::StreamFile(const Text& path, Mode mode) {
+  const std::wstring name = SystemName(path);
+  if (name.empty()) return;
+  // A writer shares the file with nobody, like WriteBytesFile.
+  handle_ = mode == Mode::Read ? _wfsopen(name.c_str(), L"rb", _SH_DENYWR)
+                               : _wfsopen(name.c_str(), L"wb", _SH_DENYRW);
+}
+
+StreamFile::~StreamFile() {
+  if (handle_) fclose(static_cast<FILE*>(handle_));
+}
+
+StreamFile::StreamFile(StreamFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)), failed_(std::exchange(other.failed_, false)) {}
+
+StreamFile& StreamFile::operator=(StreamFile&& other) noexcept {
+  if (this != &other) {
+    if (handle_) fclose(static_cast<FILE*>(handle_));
+    handle_ = std::exchange(other.handle_, nullptr);
+    failed_ = std::exchange(other.failed_, false);
+  }
+  return *this;
+}
+
+std::size_t StreamFile::Read(void* buffer, std::size_t size) {
+  if (!handle_) return 0;
+  return fread(buffer, 1, size, static_cast<FILE*>(handle_));
+}
+
+bool StreamFile::Write(const void* data, std::size_t size) {
+  if (!handle_) return false;
+  if (fwrite(data, 1, size, static_cast<FILE*>(handle_)) != size) failed_ = true;
+  return !failed_;
+}
+
+bool StreamFile::Close() {
+  if (!handle_) return false;
+  FILE* file = static_cast<FILE*>(std::exchange(handle_, nullptr));
+  bool ok = !failed_;
+  if (fflush(file) != 0) ok = false;
+  // A read-only stream cannot be flushed to the device (access denied).
+  const auto os_handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  if (os_handle != INVALID_HANDLE_VALUE && !FlushFileBuffers(os_handle) &&
+      GetLastError() != ERROR_ACCESS_DENIED) {
+    ok = false;
+  }
+  if (fclose(file) != 0) ok = false;
+  failed_ = false;
+  return ok;
+}
+
+// --- Threads ----------------------------------------------------------------------
+
+void StartThread(ThreadRoutine routine, std::int32_t argument) {
+  if (!routine) return;
+  auto start = std::make_unique<ThreadStart>(ThreadStart{routine, argument});
+  // Default stack size; the handle is closed at once, as nothing waits.
+  HANDLE thread = CreateThread(nullptr, 0, RunThread, start.get(), 0, nullptr);
+  if (!thread) return;  // a thread that cannot be started goes unnoticed
+  start.release();      // now owned by RunThread
+  CloseHandle(thread);
+}
+
+}  // namespace folivex

@@ -1,0 +1,568 @@
+// The run-time services as both systems offer them: the in-memory controls
+// and their dispatch, files and folders with Chinese names, messages, the
+// clipboard override and threads.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/controls.h"
+#include "platform/services.h"
+
+namespace folivex {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Code page 936 spellings used below.
+const Text kBookName = "\xCD\xBC\xCA\xE9";  // 图书
+// 乗: its second byte is 0x5C, the byte of "\".
+const Text kBackslashTrail = "\x81\x5C";
+const Text kInfoTitle = "\xD0\xC5\xCF\xA2\xA3\xBA";  // 信息：
+
+Bytes SmallJpeg() {
+  return {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0x01, 0x01, 0x00,
+          0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0xFF, 0xD9};
+}
+
+WindowSpec TestSpec() {
+  WindowSpec spec;
+  spec.title = "Folivex";
+  spec.controls = {
+      {Control::编辑框_线程数, ControlKind::Edit, 0, 0, 10, 10, "10"},
+      {Control::书名框, ControlKind::Edit, 0, 0, 10, 10, kBookName},
+      {Control::页数框, ControlKind::Edit, 0, 0, 10, 10, ""},
+      {Control::进度标签, ControlKind::Label, 0, 0, 10, 10, "0"},
+      {Control::进度条, ControlKind::ProgressBar, 0, 0, 10, 10, ""},
+      {Control::封面框, ControlKind::Picture, 0, 0, 10, 10, ""},
+      {Control::源代码框, ControlKind::Edit, 0, 0, 10, 10, ""},
+  };
+  return spec;
+}
+
+// --- MemoryControls ---------------------------------------------------------
+
+TEST(MemoryControls, StartsWithTheDefaultTexts) {
+  MemoryControls controls(TestSpec());
+  struct Case {
+    const char* name;
+    Control control;
+    Text expected;
+  } cases[] = {
+      {"thread count", Control::编辑框_线程数, "10"},
+      {"Chinese default", Control::书名框, kBookName},
+      {"empty default", Control::页数框, ""},
+      {"label", Control::进度标签, "0"},
+      {"control not in the spec", Control::主页按钮, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(controls.GetText(c.control), c.expected);
+  }
+  EXPECT_EQ(controls.Position(Control::进度条), 0);
+  EXPECT_TRUE(controls.Picture(Control::封面框).empty());
+}
+
+TEST(MemoryControls, KeepsALongMultiLineTextWhole) {
+  MemoryControls controls(TestSpec());
+  Text page;
+  for (int line = 0; line < 20000; ++line) {
+    page += "<p>" + std::to_string(line) + kBookName + "</p>\r\n";
+  }
+  page += "last line without newline";
+  controls.SetText(Control::源代码框, page);
+  EXPECT_EQ(controls.GetText(Control::源代码框), page);
+  // Other controls are untouched.
+  EXPECT_EQ(controls.GetText(Control::编辑框_线程数), "10");
+}
+
+TEST(MemoryControls, ClampsThePositionToTheBar) {
+  MemoryControls controls(TestSpec());
+  struct Case {
+    const char* name;
+    int value;
+    int shown;
+  } cases[] = {
+      {"above", 150, 100}, {"below", -5, 0},     {"inside", 57, 57},  {"top", 100, 100},
+      {"bottom", 0, 0},    {"int max", INT_MAX, 100}, {"int min", INT_MIN, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    controls.SetPosition(Control::进度条, c.value);
+    EXPECT_EQ(controls.Position(Control::进度条), c.shown);
+  }
+}
+
+TEST(MemoryControls, KeepsOnlyPicturesThatAreImages) {
+  const Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13};
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    bool kept;
+  } cases[] = {
+      {"jpeg", SmallJpeg(), true},
+      {"png", png, true},
+      {"html error page", TextToBytes("<html>404</html>"), false},
+      {"empty", {}, false},
+      {"jpeg start marker alone", {0xFF, 0xD8}, false},
+      {"junk", {0x00, 0x01, 0x02, 0x03, 0x04}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryControls controls(TestSpec());
+    // A picture shown before is replaced either way: junk leaves the box empty.
+    controls.SetPicture(Control::封面框, SmallJpeg());
+    controls.SetPicture(Control::封面框, c.bytes);
+    EXPECT_EQ(controls.Picture(Control::封面框), c.kept ? c.bytes : Bytes{});
+  }
+}
+
+TEST(MemoryControls, TellsTheWatcherOfEveryChange) {
+  MemoryControls controls(TestSpec());
+  std::vector<std::pair<Control, MemoryControls::Change>> seen;
+  Text text_seen_inside;
+  controls.Watch([&](Control control, MemoryControls::Change change) {
+    seen.emplace_back(control, change);
+    // The watcher may read the store: the change is already made.
+    if (change == MemoryControls::Change::Text) text_seen_inside = controls.GetText(control);
+  });
+  controls.SetText(Control::进度标签, "12");
+  controls.SetPosition(Control::进度条, 150);
+  controls.SetPicture(Control::封面框, SmallJpeg());
+  controls.SetText(Control::进度标签, "12");  // the same text again still counts
+  using Change = MemoryControls::Change;
+  const std::vector<std::pair<Control, Change>> expected = {
+      {Control::进度标签, Change::Text},
+      {Control::进度条, Change::Position},
+      {Control::封面框, Change::Picture},
+      {Control::进度标签, Change::Text},
+  };
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(text_seen_inside, "12");
+
+  controls.Watch(nullptr);
+  controls.SetText(Control::进度标签, "13");
+  EXPECT_EQ(seen.size(), expected.size());
+}
+
+TEST(MemoryControls, ConcurrentWritersNeverTearAText) {
+  MemoryControls controls(TestSpec());
+  constexpr int kWriters = 6;
+  constexpr int kRounds = 2000;
+  // Long texts, so a torn copy would show as a mix of two writers.
+  std::vector<Text> values;
+  for (int w = 0; w < kWriters; ++w) values.push_back(Text(4096, static_cast<char>('a' + w)));
+  std::atomic<int> watched{0};
+  controls.Watch([&](Control, MemoryControls::Change) { watched.fetch_add(1); });
+
+  std::atomic<bool> torn{false};
+  std::vector<std::thread> threads;
+  for (int w = 0; w < kWriters; ++w) {
+    threads.emplace_back([&, w] {
+      for (int round = 0; round < kRounds; ++round) {
+        controls.SetText(Control::源代码框, values[w]);
+        controls.SetPosition(Control::进度条, round % 200 - 50);
+        const Text read = controls.GetText(Control::源代码框);
+        if (std::find(values.begin(), values.end(), read) == values.end()) torn = true;
+        const int position = controls.Position(Control::进度条);
+        if (position < 0 || position > 100) torn = true;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_FALSE(torn);
+  EXPECT_EQ(watched.load(), kWriters * kRounds * 2);
+  const Text last = controls.GetText(Control::源代码框);
+  EXPECT_NE(std::find(values.begin(), values.end(), last), values.end());
+}
+
+// --- Dispatch ----------------------------------------------------------------
+
+class DispatchTest : public ::testing::Test {
+ protected:
+  void TearDown() override { UseControls(nullptr); }
+};
+
+TEST_F(DispatchTest, WithoutAHostReadsAreEmptyAndWritesDropped) {
+  UseControls(nullptr);
+  SetText(Control::页数框, "12");
+  SetPosition(Control::进度条, 50);
+  SetPicture(Control::封面框, SmallJpeg());
+  EXPECT_EQ(GetText(Control::页数框), "");
+  EXPECT_EQ(CurrentControls(), nullptr);
+}
+
+TEST_F(DispatchTest, ActsOnTheInstalledHost) {
+  auto first = std::make_shared<MemoryControls>(TestSpec());
+  auto second = std::make_shared<MemoryControls>(TestSpec());
+  UseControls(first);
+  EXPECT_EQ(GetText(Control::编辑框_线程数), "10");
+  SetText(Control::页数框, "12");
+  SetPosition(Control::进度条, 150);
+  SetPicture(Control::封面框, SmallJpeg());
+  UseControls(second);
+  SetText(Control::页数框, "7");
+  EXPECT_EQ(first->GetText(Control::页数框), "12");
+  EXPECT_EQ(first->Position(Control::进度条), 100);
+  EXPECT_EQ(first->Picture(Control::封面框), SmallJpeg());
+  EXPECT_EQ(second->GetText(Control::页数框), "7");
+  EXPECT_EQ(GetText(Control::页数框), "7");
+}
+
+TEST_F(DispatchTest, HostsCanBeSwappedWhileOtherThreadsWrite) {
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> writers;
+  for (int w = 0; w < 4; ++w) {
+    writers.emplace_back([&] {
+      while (!stop) {
+        SetText(Control::进度标签, "5");
+        SetPosition(Control::进度条, 5);
+        (void)GetText(Control::进度标签);
+      }
+    });
+  }
+  // Each swap releases the previous host while writers may still be in it;
+  // each call holds its own reference, so nothing is used after release.
+  for (int swap = 0; swap < 500; ++swap) {
+    UseControls(swap % 3 == 2 ? nullptr : std::make_shared<MemoryControls>(TestSpec()));
+  }
+  auto last = std::make_shared<MemoryControls>(TestSpec());
+  UseControls(last);
+  stop = true;
+  for (auto& writer : writers) writer.join();
+  SetText(Control::进度标签, "9");
+  EXPECT_EQ(last->GetText(Control::进度标签), "9");
+}
+
+// --- Files and folders ---------------------------------------------------------
+
+// A fresh folder per test in the system's temporary folder (an ASCII path on
+// both systems), removed afterwards.
+class FilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static std::atomic<int> counter{0};
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    root_ = fs::temp_directory_path() /
+            ("folivex-services-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+    fs::create_directories(root_);
+    folder_ = root_.string();
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+  Text In(const Text& name) const { return folder_ + PathSeparator() + name; }
+  // The Unicode name as the file system holds it (UTF-8 on Linux, UTF-16 on
+  // Windows).
+  fs::path Native(const std::u8string& name) const { return root_ / fs::path(name); }
+
+  fs::path root_;
+  Text folder_;
+};
+
+TEST_F(FilesTest, ChineseNamesRoundTripUnderTheirUnicodeNames) {
+  struct Case {
+    const char* name;
+    Text file;
+    std::u8string unicode;
+  } cases[] = {
+      {"plain", "1.jpg", u8"1.jpg"},
+      {"Chinese", kBookName + ".jpg", u8"图书.jpg"},
+      {"second byte is a backslash byte", kBackslashTrail + ".jpg", u8"乗.jpg"},
+  };
+  const Bytes content = SmallJpeg();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(WriteBytesFile(In(c.file), content));
+    EXPECT_TRUE(fs::is_regular_file(Native(c.unicode)));
+    EXPECT_EQ(fs::file_size(Native(c.unicode)), content.size());
+    EXPECT_TRUE(FileExists(In(c.file)));
+    EXPECT_EQ(ReadBytesFile(In(c.file)), content);
+  }
+  std::vector<Text> expected;
+  for (const Case& c : cases) expected.push_back(c.file);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(ListFiles(folder_), expected);
+  EXPECT_EQ(ListFiles(folder_ + PathSeparator()), expected);
+}
+
+TEST_F(FilesTest, CreateFolderMakesOneLevel) {
+  const Text sep = PathSeparator();
+  struct Case {
+    const char* name;
+    Text path;
+    bool created;
+  } cases[] = {
+      {"new", In("a"), true},
+      {"exists", In("a"), false},
+      {"trailing separator", In(kBookName) + sep, true},
+      {"exists, trailing separator", In(kBookName) + sep, false},
+      {"backslash byte inside a character", In(kBackslashTrail) + sep, true},
+      {"parent missing", In("missing") + sep + "child", false},
+      {"empty", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(CreateFolder(c.path), c.created);
+  }
+  EXPECT_TRUE(fs::is_directory(Native(u8"图书")));
+  EXPECT_TRUE(fs::is_directory(Native(u8"乗")));
+  EXPECT_TRUE(FolderExists(In(kBackslashTrail)));
+  EXPECT_FALSE(FolderExists(In("missing")));
+  EXPECT_FALSE(fs::exists(Native(u8"missing")));
+}
+
+TEST_F(FilesTest, WriteBytesFileCreatesOrEmptiesButNeverCreatesFolders) {
+  ASSERT_TRUE(CreateFolder(In("folder")));
+  ASSERT_TRUE(WriteBytesFile(In("old.jpg"), Bytes(100000, 7)));
+  struct Case {
+    const char* name;
+    Text path;
+    Bytes bytes;
+    bool ok;
+  } cases[] = {
+      {"empty path", "", SmallJpeg(), false},
+      {"missing folder", In("nowhere") + PathSeparator() + "1.jpg", SmallJpeg(), false},
+      {"path is a folder", In("folder"), SmallJpeg(), false},
+      {"new file", In("new.jpg"), SmallJpeg(), true},
+      {"empty bytes empty an existing file", In("old.jpg"), {}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(WriteBytesFile(c.path, c.bytes), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(ReadBytesFile(c.path), c.bytes);
+    }
+  }
+  EXPECT_FALSE(FolderExists(In("nowhere")));
+  EXPECT_TRUE(FolderExists(In("folder")));
+}
+
+TEST_F(FilesTest, WriteBytesFileFailsWhileAnotherWriterHoldsTheFile) {
+  const Text path = In(kBookName + ".jpg");
+  const Bytes first = TextToBytes("first writer");
+  StreamFile holder(path, StreamFile::Mode::Write);
+  ASSERT_TRUE(holder.IsOpen());
+  ASSERT_TRUE(holder.Write(first.data(), first.size()));
+  // The second writer fails and, above all, does not empty the file.
+  EXPECT_FALSE(WriteBytesFile(path, SmallJpeg()));
+  StreamFile second(path, StreamFile::Mode::Write);
+  EXPECT_FALSE(second.IsOpen());
+  ASSERT_TRUE(holder.Close());
+  EXPECT_EQ(ReadBytesFile(path), first);
+  // Once released, the next writer gets it.
+  EXPECT_TRUE(WriteBytesFile(path, SmallJpeg()));
+  EXPECT_EQ(ReadBytesFile(path), SmallJpeg());
+}
+
+TEST_F(FilesTest, WriteFileAtomicallyReplacesTheFileWhole) {
+  const Text path = In(kBookName + ".txt");
+  ASSERT_TRUE(WriteBytesFile(path, TextToBytes("old")));
+  const FileResult result = WriteFileAtomically(path, TextToBytes("new content"));
+  EXPECT_TRUE(result.ok) << result.error;
+  EXPECT_TRUE(result.error.empty());
+  EXPECT_EQ(ReadBytesFile(path), TextToBytes("new content"));
+  // No temporary file stays behind.
+  EXPECT_EQ(ListFiles(folder_), std::vector<Text>{kBookName + ".txt"});
+}
+
+TEST_F(FilesTest, WriteFileAtomicallyFailsCleanly) {
+  ASSERT_TRUE(CreateFolder(In("target")));
+  ASSERT_TRUE(WriteBytesFile(In("target") + PathSeparator() + "inside", TextToBytes("kept")));
+  ASSERT_TRUE(WriteBytesFile(In("keep.txt"), TextToBytes("keep")));
+  struct Case {
+    const char* name;
+    Text path;
+  } cases[] = {
+      {"target is a folder", In("target")},
+      {"folder missing", In("nowhere") + PathSeparator() + "a.txt"},
+      {"empty path", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const FileResult result = WriteFileAtomically(c.path, TextToBytes("new"));
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.error.empty());
+  }
+  EXPECT_TRUE(FolderExists(In("target")));
+  EXPECT_EQ(ReadBytesFile(In("target") + PathSeparator() + "inside"), TextToBytes("kept"));
+  // Nothing but the file that was there before: no temporary left over.
+  EXPECT_EQ(ListFiles(folder_), std::vector<Text>{"keep.txt"});
+}
+
+TEST_F(FilesTest, ReplaceFileRenamesOverTheTarget) {
+  ASSERT_TRUE(WriteBytesFile(In("from"), TextToBytes("from")));
+  ASSERT_TRUE(WriteBytesFile(In(kBookName), TextToBytes("to")));
+  const FileResult moved = ReplaceFile(In("from"), In(kBookName));
+  EXPECT_TRUE(moved.ok) << moved.error;
+  EXPECT_EQ(ReadBytesFile(In(kBookName)), TextToBytes("from"));
+  EXPECT_FALSE(FileExists(In("from")));
+  const FileResult missing = ReplaceFile(In("from"), In(kBookName));
+  EXPECT_FALSE(missing.ok);
+  EXPECT_FALSE(missing.error.empty());
+  EXPECT_EQ(ReadBytesFile(In(kBookName)), TextToBytes("from"));
+}
+
+TEST_F(FilesTest, ListFilesNamesOnlyPlainFiles) {
+  ASSERT_TRUE(CreateFolder(In("sub")));
+  ASSERT_TRUE(WriteBytesFile(In("sub") + PathSeparator() + "deep.jpg", SmallJpeg()));
+  ASSERT_TRUE(WriteBytesFile(In("2.jpg"), {}));
+  ASSERT_TRUE(WriteBytesFile(In("1.jpg"), {}));
+  EXPECT_EQ(ListFiles(folder_), (std::vector<Text>{"1.jpg", "2.jpg"}));
+  EXPECT_TRUE(ListFiles(In("nowhere")).empty());
+  EXPECT_FALSE(FileExists(In("sub")));
+  EXPECT_TRUE(RemoveFile(In("1.jpg")));
+  EXPECT_FALSE(RemoveFile(In("1.jpg")));
+  EXPECT_EQ(ListFiles(folder_), std::vector<Text>{"2.jpg"});
+  EXPECT_FALSE(ReadBytesFile(In("1.jpg")).has_value());
+  EXPECT_FALSE(ReadBytesFile(In("sub")).has_value());
+}
+
+TEST_F(FilesTest, StreamFileWritesAndReadsBack) {
+  const Text path = In(kBookName + ".bin");
+  Bytes content(300000);
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 31);
+  {
+    StreamFile writer(path, StreamFile::Mode::Write);
+    ASSERT_TRUE(writer.IsOpen());
+    StreamFile moved = std::move(writer);
+    EXPECT_FALSE(writer.IsOpen());
+    ASSERT_TRUE(moved.Write(content.data(), content.size() / 2));
+    ASSERT_TRUE(moved.Write(content.data() + content.size() / 2, content.size() - content.size() / 2));
+    EXPECT_TRUE(moved.Close());
+    EXPECT_FALSE(moved.IsOpen());
+  }
+  StreamFile reader(path, StreamFile::Mode::Read);
+  ASSERT_TRUE(reader.IsOpen());
+  Bytes read;
+  std::uint8_t buffer[4096];
+  while (const std::size_t got = reader.Read(buffer, sizeof buffer)) read.insert(read.end(), buffer, buffer + got);
+  EXPECT_EQ(read, content);
+  EXPECT_TRUE(reader.Close());
+  EXPECT_FALSE(StreamFile(In("missing"), StreamFile::Mode::Read).IsOpen());
+  EXPECT_FALSE(StreamFile(In("nowhere") + PathSeparator() + "x", StreamFile::Mode::Write).IsOpen());
+}
+
+// --- Program folder ---------------------------------------------------------------
+
+class ProgramFolderTest : public FilesTest {
+ protected:
+  void SetUp() override {
+    FilesTest::SetUp();
+    saved_cwd_ = fs::current_path();
+  }
+  void TearDown() override {
+    SetProgramFolder("");
+    fs::current_path(saved_cwd_);
+    FilesTest::TearDown();
+  }
+  fs::path saved_cwd_;
+};
+
+TEST_F(ProgramFolderTest, IsTheExecutablesFolderWithoutTrailingSeparator) {
+  const Text folder = ProgramFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_NE(folder.back(), PathSeparator().back());
+  EXPECT_TRUE(FolderExists(folder));
+}
+
+TEST_F(ProgramFolderTest, CanBeNamedAndEntered) {
+  const Text executable_folder = ProgramFolder();
+  ASSERT_TRUE(CreateFolder(In(kBookName)));
+  SetProgramFolder(In(kBookName) + PathSeparator());
+  EXPECT_EQ(ProgramFolder(), In(kBookName));
+  ASSERT_TRUE(EnterProgramFolder());
+  EXPECT_TRUE(fs::equivalent(fs::current_path(), Native(u8"图书")));
+  // A relative name now lands in the program folder.
+  ASSERT_TRUE(WriteBytesFile("1.jpg", SmallJpeg()));
+  EXPECT_TRUE(fs::exists(Native(u8"图书") / "1.jpg"));
+  SetProgramFolder("");
+  EXPECT_EQ(ProgramFolder(), executable_folder);
+}
+
+// --- Messages, clipboard, threads ------------------------------------------------------
+
+class HookTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    SetMessageHook(nullptr);
+    SetClipboardOverride(std::nullopt);
+  }
+};
+
+TEST_F(HookTest, ShowMessageGoesToTheHookOnTheCallingThread) {
+  struct Seen {
+    Text text, title;
+    std::thread::id thread;
+  };
+  std::vector<Seen> seen;
+  SetMessageHook([&](const Text& text, const Text& title) {
+    seen.push_back({text, title, std::this_thread::get_id()});
+  });
+  const Text done = "\xCF\xC2\xD4\xD8\xCD\xEA\xB3\xC9\xA3\xA1";  // 下载完成！
+  ShowMessage(done);
+  ShowMessage("x", 0, Text("Folivex"));
+  std::thread worker([&] { ShowMessage(done, 0); });
+  const std::thread::id worker_id = worker.get_id();
+  worker.join();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].text, done);
+  EXPECT_EQ(seen[0].title, kInfoTitle);
+  EXPECT_EQ(seen[0].thread, std::this_thread::get_id());
+  EXPECT_EQ(seen[1].title, "Folivex");
+  EXPECT_EQ(seen[2].thread, worker_id);
+}
+
+TEST_F(HookTest, ClipboardOverrideWins) {
+  struct Case {
+    const char* name;
+    Text text;
+  } cases[] = {
+      {"address", "https://example.invalid/book/1/"},
+      {"Chinese", kBookName},
+      {"empty", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetClipboardOverride(c.text);
+    EXPECT_EQ(ClipboardText(), c.text);
+  }
+}
+
+std::mutex thread_mutex;
+std::condition_variable thread_ran;
+std::vector<std::int32_t> thread_arguments;
+
+void RecordArgument(std::int32_t argument) {
+  std::lock_guard lock(thread_mutex);
+  thread_arguments.push_back(argument);
+  thread_ran.notify_all();
+}
+
+TEST(StartThread, RunsTheRoutineWithItsArgument) {
+  {
+    std::lock_guard lock(thread_mutex);
+    thread_arguments.clear();
+  }
+  StartThread(RecordArgument, 0);
+  StartThread(RecordArgument, 42);
+  StartThread(nullptr, 1);  // nothing to run: ignored
+  std::unique_lock lock(thread_mutex);
+  // A generous bound, only so that a broken start cannot hang the run.
+  ASSERT_TRUE(thread_ran.wait_for(lock, std::chrono::seconds(30), [] { return thread_arguments.size() == 2; }));
+  std::multiset<std::int32_t> got(thread_arguments.begin(), thread_arguments.end());
+  EXPECT_EQ(got, (std::multiset<std::int32_t>{0, 42}));
+}
+
+}  // namespace
+}  // namespace folivex
