@@ -276,30 +276,33 @@ Text ToLower(std::string_view text) {
 }
 
 std::int32_t TextToInt(std::string_view text) {
-  // Full-width forms become ASCII first.
+  // Full-width forms become ASCII first. Folding stops after the first byte
+  // that can be neither space, sign nor digit: the number ends there anyway,
+  // and a long text is not copied.
   Text folded;
-  folded.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
     const unsigned char c = Byte(text, i);
     if (c < 0x80) {
       folded.push_back(static_cast<char>(c));
       ++i;
-      continue;
-    }
-    if (i + 1 == text.size()) break;  // a lone lead byte is dropped
-    const unsigned char trail = Byte(text, i + 1);
-    if (c == 0xA3 && trail >= 0xA1 && trail <= 0xFE) {
-      folded.push_back(static_cast<char>(trail - 0x80));
-    } else if (c == 0xA1 && trail == 0xA1) {
-      folded.push_back(' ');
-    } else if (c == 0xA1 && trail == 0xAB) {
-      folded.push_back('~');
-    } else if (c == 0xA1 && (trail == 0xEE || trail == 0xEF)) {
-      folded.push_back('*');
     } else {
-      folded.append(text.substr(i, 2));
+      if (i + 1 == text.size()) break;  // a lone lead byte is dropped
+      const unsigned char trail = Byte(text, i + 1);
+      if (c == 0xA3 && trail >= 0xA1 && trail <= 0xFE) {
+        folded.push_back(static_cast<char>(trail - 0x80));
+      } else if (c == 0xA1 && trail == 0xA1) {
+        folded.push_back(' ');
+      } else if (c == 0xA1 && trail == 0xAB) {
+        folded.push_back('~');
+      } else if (c == 0xA1 && (trail == 0xEE || trail == 0xEF)) {
+        folded.push_back('*');
+      } else {
+        folded.append(text.substr(i, 2));
+      }
+      i += 2;
     }
-    i += 2;
+    const char last = folded.back();
+    if (!IsAsciiSpace(last) && last != '+' && last != '-' && (last < '0' || last > '9')) break;
   }
 
   std::size_t i = 0;
