@@ -102,20 +102,8 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   return size * count;
 }
 
-// Spaces, controls and bytes above 0x7F are escaped so curl accepts the
-// path; everything else passes as the caller wrote it.
 std::string EscapePath(const Text& path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : path) {
-    if (c <= 0x20 || c >= 0x7F) {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
+  std::string out = EscapeUrlBytes(path);
   if (out.empty() || out[0] != '/') out.insert(out.begin(), '/');
   return out;
 }
@@ -312,9 +300,9 @@ class CurlInternetApi final : public InternetApi {
     const int receive_ms = session.timeouts.receive_ms > 0 ? session.timeouts.receive_ms
                                                            : kDefaultReceiveMs;
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_ms));
-    // Below one byte a second for that long counts as silence.
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>((receive_ms + 999) / 1000));
+    IdleWatch idle;
+    idle.timeout_ms = receive_ms;
+    WatchIdle(curl, &idle);
 
     if (request.verb == "GET") {
       curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);

@@ -26,4 +26,47 @@ void ApplyTrustStore(CURL* easy) {
   }
 }
 
+namespace {
+
+// Called often while bytes move and about once a second while none do.
+int OnProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
+  IdleWatch* watch = static_cast<IdleWatch*>(user);
+  const auto now = std::chrono::steady_clock::now();
+  if (down + up != watch->last_total) {
+    watch->last_total = down + up;
+    watch->last_progress = now;
+    return 0;
+  }
+  if (watch->timeout_ms > 0 &&
+      now - watch->last_progress > std::chrono::milliseconds(watch->timeout_ms)) {
+    watch->stalled = true;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string EscapeUrlBytes(std::string_view url) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : url) {
+    if (c <= 0x20 || c >= 0x7F) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+void WatchIdle(CURL* easy, IdleWatch* watch) {
+  watch->last_progress = std::chrono::steady_clock::now();
+  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, OnProgress);
+  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, watch);
+}
+
 }  // namespace folivex

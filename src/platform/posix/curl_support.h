@@ -4,8 +4,10 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace folivex {
 
@@ -29,5 +31,21 @@ bool AppendLine(CurlList& list, const std::string& line);
 // of trusted authorities (tests make their own); the system's bundle is
 // used otherwise.
 void ApplyTrustStore(CURL* easy);
+
+// Spaces, controls and bytes above 0x7F escaped as %XX, which curl needs
+// and WinInet does on its own; everything else stays as written.
+std::string EscapeUrlBytes(std::string_view url);
+
+// Ends a transfer once no byte has moved for `timeout_ms` (0: never).
+// curl's own low-speed check averages over several seconds, so a short
+// silence after a few bytes would go unnoticed for too long.
+struct IdleWatch {
+  int timeout_ms = 0;
+  curl_off_t last_total = -1;
+  std::chrono::steady_clock::time_point last_progress = std::chrono::steady_clock::now();
+  bool stalled = false;
+};
+// Installs the watch as the transfer's progress function.
+void WatchIdle(CURL* easy, IdleWatch* watch);
 
 }  // namespace folivex

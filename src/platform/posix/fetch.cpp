@@ -2,7 +2,6 @@
 // that fetches page after page from one host reuses its connection.
 #include <curl/curl.h>
 
-#include <chrono>
 #include <string>
 
 #include "platform/codepage.h"
@@ -13,14 +12,9 @@
 namespace folivex {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 struct Transfer {
   FetchResult* result = nullptr;
-  int idle_timeout_ms = 0;
-  curl_off_t last_total = -1;
-  Clock::time_point last_progress;
-  bool stalled = false;
+  IdleWatch idle;
 };
 
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
@@ -28,24 +22,6 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
   body.insert(body.end(), bytes, bytes + size * count);
   return size * count;
-}
-
-// Called often while bytes move and about once a second while none do: the
-// transfer ends once nothing has moved for the idle time.
-int OnProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
-  Transfer* transfer = static_cast<Transfer*>(user);
-  const Clock::time_point now = Clock::now();
-  if (down + up != transfer->last_total) {
-    transfer->last_total = down + up;
-    transfer->last_progress = now;
-    return 0;
-  }
-  if (transfer->idle_timeout_ms > 0 &&
-      now - transfer->last_progress > std::chrono::milliseconds(transfer->idle_timeout_ms)) {
-    transfer->stalled = true;
-    return 1;
-  }
-  return 0;
 }
 
 std::string Describe(CURLcode code, const char* detail) {
@@ -64,9 +40,9 @@ std::string ReasonFor(CURLcode code, const char* detail, const Transfer& transfe
     case CURLE_OPERATION_TIMEDOUT:
       return std::string(kFetchTimeout) + ": " + why;
     case CURLE_ABORTED_BY_CALLBACK:
-      if (transfer.stalled) {
+      if (transfer.idle.stalled) {
         return std::string(kFetchTimeout) + ": no data for " +
-               std::to_string(transfer.idle_timeout_ms) + " ms";
+               std::to_string(transfer.idle.timeout_ms) + " ms";
       }
       return why;
     case CURLE_GOT_NOTHING:
@@ -113,15 +89,15 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   }
   Transfer transfer;
   transfer.result = &result;
-  transfer.idle_timeout_ms = options.idle_timeout_ms;
-  transfer.last_progress = Clock::now();
+  transfer.idle.timeout_ms = options.idle_timeout_ms;
   char detail[CURL_ERROR_SIZE] = {};
 
   CurlList headers;
   AppendLine(headers, "Accept: */*");
   AppendLine(headers, "Cache-Control: no-cache");
   AppendLine(headers, "Pragma: no-cache");
-  curl_easy_setopt(curl, CURLOPT_URL, target->c_str());
+  const std::string url = EscapeUrlBytes(*target);
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -139,9 +115,7 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   }
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
-  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
-  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+  WatchIdle(curl, &transfer.idle);
 
   const CURLcode code = curl_easy_perform(curl);
   long status = 0;

@@ -60,13 +60,18 @@ std::string ReasonFor(DWORD error, bool answered) {
   switch (error) {
     case ERROR_INTERNET_CANNOT_CONNECT:
     case ERROR_INTERNET_NAME_NOT_RESOLVED:
+    case WSAECONNREFUSED:
       phrase = kFetchNoConnection;
       break;
     case ERROR_INTERNET_TIMEOUT:
+    case WSAETIMEDOUT:
       phrase = kFetchTimeout;
       break;
+    // Wine hands on the socket's own codes as well as WinInet's.
     case ERROR_INTERNET_CONNECTION_RESET:
     case ERROR_INTERNET_CONNECTION_ABORTED:
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
       phrase = answered ? kFetchReset : kFetchNoResponse;
       break;
     case ERROR_HTTP_INVALID_SERVER_RESPONSE:
@@ -153,8 +158,22 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
     result.error = ReasonFor(GetLastError(), false);
     return result;
   }
+  // Wine reads the receive limit from the request handle only.
+  SetTimeout(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, options.idle_timeout_ms);
+  SetTimeout(request.get(), INTERNET_OPTION_SEND_TIMEOUT, options.idle_timeout_ms);
+  const ULONGLONG sent_at = GetTickCount64();
   if (!HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) {
-    result.error = ReasonFor(GetLastError(), false);
+    const DWORD error = GetLastError();
+    // Wine reports a server that never answers as an aborted connection
+    // once the receive limit has passed.
+    const bool waited_out = options.idle_timeout_ms > 0 &&
+                            GetTickCount64() - sent_at >= static_cast<ULONGLONG>(options.idle_timeout_ms);
+    if (waited_out && (error == ERROR_INTERNET_CONNECTION_ABORTED || error == WSAECONNABORTED)) {
+      result.error = std::string(kFetchTimeout) + ": no answer within " +
+                     std::to_string(options.idle_timeout_ms) + " ms";
+    } else {
+      result.error = ReasonFor(error, false);
+    }
     return result;
   }
 
@@ -163,6 +182,11 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   if (HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                      &size, nullptr)) {
     result.status = static_cast<int>(status);
+  }
+  if (result.status == 0) {
+    // Wine takes a connection closed before any byte for an empty answer.
+    result.error = std::string(kFetchNoResponse) + ": the server sent no status line";
+    return result;
   }
   result.content_type = Utf16ToGbk(
       [&] {

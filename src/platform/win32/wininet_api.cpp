@@ -33,8 +33,14 @@ class WinInetApi final : public InternetApi {
 
   Handle OpenRequest(Handle connection, const Text& verb, const Text& path, const Text& version,
                      std::uint32_t flags) override {
-    return HttpOpenRequestA(static_cast<HINTERNET>(connection), verb.c_str(), path.c_str(),
-                            version.c_str(), nullptr, nullptr, flags, 0);
+    HINTERNET request = HttpOpenRequestA(static_cast<HINTERNET>(connection), verb.c_str(),
+                                         path.c_str(), version.c_str(), nullptr, nullptr, flags, 0);
+    // Wine reads the receive limit from the request handle only.
+    if (request) {
+      SetTimeout(request, INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts_.receive_ms);
+      SetTimeout(request, INTERNET_OPTION_SEND_TIMEOUT, timeouts_.receive_ms);
+    }
+    return request;
   }
 
   bool SendRequest(Handle request, const Text& headers, const std::uint8_t* data,
