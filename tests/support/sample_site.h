@@ -62,6 +62,10 @@ class SampleSite {
  public:
   SampleSite() : SampleSite(SiteOptions{}) {}
   explicit SampleSite(SiteOptions options);
+  // The server stops first: its threads read the books.
+  ~SampleSite() { server_.Stop(); }
+  SampleSite(const SampleSite&) = delete;
+  SampleSite& operator=(const SampleSite&) = delete;
 
   bool Start(int port = 0);
   void Stop() { server_.Stop(); }
@@ -83,6 +87,9 @@ class SampleSite {
 
   // The bytes a good answer for the picture of `page` carries.
   const std::string& PageBytes(const std::string& id, int page);
+  // Encodes every page picture of the book now, on `threads` threads, so
+  // that the first request for a page does not wait for its encoding.
+  void PreparePictures(const std::string& id, int threads = 2);
   // The book page body as served (UTF-8).
   std::string BookPage(const std::string& id) const;
 
@@ -102,7 +109,9 @@ class SampleSite {
   Response Answer(const std::string& id, const RecordedRequest& request);
   Response Apply(Book& book, const std::string& path, const PageFault& fault,
                  Response good);
-  const std::string& Picture(Book& book, int page);
+  // Called and returning with `lock` held on mutex_; the encoding runs
+  // without it, so other connections are served meanwhile.
+  const std::string& Picture(std::unique_lock<std::mutex>& lock, Book& book, int page);
   std::string RenderBookPage(const BookSpec& spec) const;
 
   TestServer server_;
