@@ -330,6 +330,23 @@ TEST_F(PdfBookTest, AnExistingBookIsReplacedWholeOrKept) {
   EXPECT_EQ(left, (std::vector<Text>{"1.jpg", "3.jpg", "book.pdf"}));
 }
 
+// 乗 in code page 936 ends in 0x5C, the byte of a backslash: the book and
+// its temporary file must stay in the book's folder, and the rename over
+// the book must work through the system's wide names.
+TEST_F(PdfBookTest, WorksInAFolderWhoseNameEndsInABackslashByte) {
+  const Text name = "\x81\x5C";
+  const Text folder = In(name);
+  ASSERT_TRUE(CreateFolder(folder));
+  const Text page = folder + PathSeparator() + "1.jpg";
+  ASSERT_TRUE(WriteBytesFile(page, RealJpeg(8, 8, 1)));
+  const Text pdf = folder + PathSeparator() + name + ".pdf";
+  PdfResult result = WritePdfBook(pdf, name, {page});
+  ASSERT_TRUE(result.ok) << result.error;
+  EXPECT_TRUE(PdfReader(ReadPdf(pdf)).Parse());
+  EXPECT_EQ(ListFiles(folder), (std::vector<Text>{"1.jpg", name + ".pdf"}));
+  EXPECT_EQ(ListFiles(root_.string()), std::vector<Text>{});
+}
+
 TEST_F(PdfBookTest, PagesBeyondTheReadersLimitAreScaledDown) {
   struct Case {
     const char* name;
