@@ -1,6 +1,10 @@
 #include "support/sample_site.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <thread>
+#include <vector>
 
 namespace folivex {
 namespace {
@@ -65,10 +69,28 @@ std::string SampleSite::ImagePath(const std::string& id, int page) {
 
 const std::string& SampleSite::PageBytes(const std::string& id, int page) {
   static const std::string kNone;
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   auto found = books_.find(id);
   if (found == books_.end()) return kNone;
-  return Picture(*found->second, page);
+  return Picture(lock, *found->second, page);
+}
+
+void SampleSite::PreparePictures(const std::string& id, int threads) {
+  int pages = 0;
+  {
+    std::lock_guard lock(mutex_);
+    auto found = books_.find(id);
+    if (found == books_.end()) return;
+    pages = found->second->spec.pages;
+  }
+  std::atomic<int> next{1};
+  std::vector<std::thread> pool;
+  for (int i = 0; i < std::max(1, threads); ++i) {
+    pool.emplace_back([&] {
+      for (int page = next++; page <= pages; page = next++) PageBytes(id, page);
+    });
+  }
+  for (std::thread& thread : pool) thread.join();
 }
 
 std::string SampleSite::BookPage(const std::string& id) const {
@@ -81,15 +103,21 @@ int SampleSite::BookPageRequests(const std::string& id) const {
   return server_.RequestCount("/" + id + "/index.html") + server_.RequestCount("/" + id + "/");
 }
 
-const std::string& SampleSite::Picture(Book& book, int page) {
-  auto& picture = book.pictures[page];
-  if (picture.empty()) {
-    JpegOptions options = book.spec.picture;
-    options.page = page;
-    if (book.spec.page_size) options.target_size = book.spec.page_size;
-    picture = MakeJpeg(options);
-  }
-  return picture;
+const std::string& SampleSite::Picture(std::unique_lock<std::mutex>& lock, Book& book,
+                                       int page) {
+  auto made = book.pictures.find(page);
+  if (made != book.pictures.end()) return made->second;
+  // Encoding a large picture takes a good part of a second; under the lock
+  // it would hold up every other connection.
+  JpegOptions options = book.spec.picture;
+  options.page = page;
+  if (book.spec.page_size) options.target_size = book.spec.page_size;
+  lock.unlock();
+  std::string picture = MakeJpeg(options);
+  lock.lock();
+  // Another connection may have made the same picture meanwhile; both are
+  // equal, and the first one stays (map entries never move).
+  return book.pictures.emplace(page, std::move(picture)).first->second;
 }
 
 std::string SampleSite::RenderBookPage(const BookSpec& spec) const {
@@ -134,7 +162,7 @@ std::string SampleSite::RenderBookPage(const BookSpec& spec) const {
 }
 
 Response SampleSite::Answer(const std::string& id, const RecordedRequest& request) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   auto found = books_.find(id);
   if (found == books_.end()) return Response::HtmlError(404, "Not Found");
   Book& book = *found->second;
@@ -152,7 +180,7 @@ Response SampleSite::Answer(const std::string& id, const RecordedRequest& reques
     int page = digits ? std::atoi(number.c_str()) : 0;
     if (page >= 1 && page <= book.spec.pages) {
       auto fault = book.spec.page_faults.find(page);
-      Response good = Response::Ok(Picture(book, page), "image/jpeg");
+      Response good = Response::Ok(Picture(lock, book, page), "image/jpeg");
       return fault == book.spec.page_faults.end()
                  ? good
                  : Apply(book, request.path, fault->second, std::move(good));
