@@ -9,6 +9,7 @@
 #include <iconv.h>
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -129,11 +130,20 @@ class CountingSink {
     size_ += 2;
     return true;
   }
+  bool PutNarrow(const char16_t*, int n) {
+    size_ += n;
+    return true;
+  }
   int Size() const { return size_; }
 
  private:
   int size_ = 0;
 };
+
+// Four bytes (the low half of `word`) as four little-endian 16-bit units.
+constexpr std::uint64_t Spread(std::uint64_t word) {
+  return (word & 0xFF) | (word & 0xFF00) << 8 | (word & 0xFF0000) << 16 | (word & 0xFF000000) << 24;
+}
 
 template <class Unit>
 class WritingSink {
@@ -146,6 +156,17 @@ class WritingSink {
   }
   bool PutAscii(const unsigned char* bytes, int n) {
     if (end_ - next_ < n) return false;
+    if constexpr (sizeof(Unit) == 2 && std::endian::native == std::endian::little) {
+      if (n == 8) {
+        // Eight bytes widened to eight code units with shifts, not a loop.
+        std::uint64_t word;
+        std::memcpy(&word, bytes, sizeof word);
+        const std::uint64_t halves[2] = {Spread(word & 0xFFFFFFFF), Spread(word >> 32)};
+        std::memcpy(next_, halves, sizeof halves);
+        next_ += 8;
+        return true;
+      }
+    }
     for (int i = 0; i < n; ++i) *next_++ = static_cast<Unit>(bytes[i]);
     return true;
   }
@@ -153,6 +174,23 @@ class WritingSink {
     if (end_ - next_ < 2) return false;
     *next_++ = static_cast<Unit>(first);
     *next_++ = static_cast<Unit>(second);
+    return true;
+  }
+  // ASCII code units, narrowed to bytes.
+  bool PutNarrow(const char16_t* units, int n) {
+    if (end_ - next_ < n) return false;
+    if constexpr (sizeof(Unit) == 1 && std::endian::native == std::endian::little) {
+      if (n == 4) {
+        std::uint64_t word;
+        std::memcpy(&word, units, sizeof word);
+        const std::uint32_t bytes = static_cast<std::uint32_t>(
+            (word & 0xFF) | (word >> 8 & 0xFF00) | (word >> 16 & 0xFF0000) | (word >> 24 & 0xFF000000));
+        std::memcpy(next_, &bytes, sizeof bytes);
+        next_ += 4;
+        return true;
+      }
+    }
+    for (int i = 0; i < n; ++i) *next_++ = static_cast<Unit>(units[i]);
     return true;
   }
   int Size() const { return static_cast<int>(next_ - begin_); }
@@ -235,6 +273,16 @@ bool DecodeUtf8(const unsigned char* s, const unsigned char* end, Sink& sink) {
       if (!sink.Put(lead)) return false;
       continue;
     }
+    if ((lead & 0xF0) == 0xE0 && end - s >= 2 && IsContinuation(s[0]) && IsContinuation(s[1])) {
+      // The common case of Chinese text: a well-formed three-byte sequence
+      // that is neither overlong nor a surrogate.
+      const unsigned value = (lead & 0x0Fu) << 12 | (s[0] & 0x3Fu) << 6 | (s[1] & 0x3Fu);
+      if (value >= 0x800 && (value < 0xD800 || value > 0xDFFF)) {
+        if (!sink.Put(value)) return false;
+        s += 2;
+        continue;
+      }
+    }
     const int count = ContinuationCount(lead);
     if (count > end - s) {
       // A sequence cut off by the end takes the rest of the input with it.
@@ -277,12 +325,24 @@ bool EncodeUtf8(const char16_t* s, const char16_t* end, Sink& sink) {
   return true;
 }
 
+// Four ASCII code units in a row, tested at once.
+bool FourAscii(const char16_t* s) {
+  std::uint64_t word;
+  std::memcpy(&word, s, sizeof word);
+  return (word & 0xFF80FF80FF80FF80ull) == 0;
+}
+
 // Each code unit on its own, surrogates included: a pair becomes "??".
 template <class Sink>
 bool EncodeGbk(const char16_t* s, const char16_t* end, Sink& sink) {
   const auto& to_gbk = Gbk().to_gbk;
-  for (; s < end; ++s) {
-    const unsigned code = to_gbk[*s];
+  while (s < end) {
+    if (end - s >= 4 && FourAscii(s)) {
+      if (!sink.PutNarrow(s, 4)) return false;
+      s += 4;
+      continue;
+    }
+    const unsigned code = to_gbk[*s++];
     if (code < 0x100) {
       if (!sink.Put(code)) return false;
     } else if (!sink.PutPair(code >> 8, code & 0xFF)) {
@@ -290,6 +350,21 @@ bool EncodeGbk(const char16_t* s, const char16_t* end, Sink& sink) {
     }
   }
   return true;
+}
+
+// The size alone: one byte per code unit, two where the code has two.
+int GbkSize(const char16_t* s, const char16_t* end) {
+  const auto& to_gbk = Gbk().to_gbk;
+  int size = 0;
+  while (s < end) {
+    if (end - s >= 4 && FourAscii(s)) {
+      size += 4;
+      s += 4;
+      continue;
+    }
+    size += 1 + (to_gbk[*s++] >= 0x100);
+  }
+  return size;
 }
 
 template <class Sink>
@@ -332,6 +407,7 @@ int ConvertUtf16ToUtf8(const char16_t* input, int length, char* output, int capa
 
 int ConvertUtf16ToGbk(const char16_t* input, int length, char* output, int capacity) {
   if (length <= 0 || capacity < 0) return 0;
+  if (capacity == 0) return GbkSize(input, input + length);
   return Run(output, capacity, [&](auto& sink) { return EncodeGbk(input, input + length, sink); });
 }
 
