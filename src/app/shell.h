@@ -1,0 +1,13 @@
+// Shutdown of the GUI program. The one value shared by the GUI thread and
+// the page workers, `SaveFolder`, lives with book analysis, which writes it
+// (analysis/save_folder.h); here it is released at the end.
+#pragma once
+
+namespace folivex {
+
+// Runs once after the message loop has ended: releases `SaveFolder`. A
+// page worker still running afterwards keeps the copy it holds and reads an
+// empty folder next.
+void ExitCleanup();
+
+}  // namespace folivex
