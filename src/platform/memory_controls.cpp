@@ -2,29 +2,20 @@
 // SetPicture and SetPosition to the installed host.
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <mutex>
 #include <utility>
 
 #include "platform/controls.h"
+#include "platform/image_format.h"
 #include "platform/services.h"
 
 namespace folivex {
 namespace {
 
-// Whether the bytes begin the way an image file does. Only the formats a
-// picture box can show count: JPEG (the page images), PNG and GIF.
-bool LooksLikeImage(const Bytes& bytes) {
-  auto starts_with = [&bytes](std::initializer_list<std::uint8_t> head) {
-    return bytes.size() > head.size() && std::equal(head.begin(), head.end(), bytes.begin());
-  };
-  // SOI followed by the first marker's 0xFF.
-  if (starts_with({0xFF, 0xD8, 0xFF})) return true;
-  if (starts_with({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A})) return true;
-  if (starts_with({'G', 'I', 'F', '8', '7', 'a'}) || starts_with({'G', 'I', 'F', '8', '9', 'a'})) {
-    return true;
-  }
-  return false;
-}
+// A picture box shows what the bytes announce as an image (JPEG, PNG, GIF
+// or BMP); anything else, an HTML error page say, leaves the box empty.
+bool LooksLikeImage(const Bytes& bytes) { return SniffImage(bytes) != ImageKind::None; }
 
 int Index(Control control) { return static_cast<int>(control); }
 

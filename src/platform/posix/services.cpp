@@ -2,7 +2,6 @@
 // names leave as UTF-8, the encoding of every Linux file system here.
 #include <dirent.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -20,6 +19,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/codepage.h"
 #include "platform/services.h"
 
 namespace folivex {
@@ -27,57 +27,27 @@ namespace {
 
 // --- Code page conversion ---------------------------------------------------
 
-struct IconvCloser {
-  void operator()(iconv_t cd) const { iconv_close(cd); }
-};
-using IconvHandle = std::unique_ptr<std::remove_pointer_t<iconv_t>, IconvCloser>;
-
-// Converts between two encodings. With `lossy` each byte that does not
-// convert becomes "?"; without it the conversion fails (nullopt).
-std::optional<std::string> Convert(std::string_view input, const char* to, const char* from,
-                                   bool lossy) {
-  IconvHandle cd(iconv_open(to, from));
-  if (cd.get() == reinterpret_cast<iconv_t>(-1)) {
-    cd.release();
-    return std::nullopt;
-  }
-  std::string out;
-  char buffer[512];
-  char* in = const_cast<char*>(input.data());
-  std::size_t in_left = input.size();
-  while (in_left > 0) {
-    char* dest = buffer;
-    std::size_t dest_left = sizeof buffer;
-    const std::size_t done = iconv(cd.get(), &in, &in_left, &dest, &dest_left);
-    out.append(buffer, static_cast<std::size_t>(dest - buffer));
-    if (done != static_cast<std::size_t>(-1)) continue;
-    if (errno == E2BIG) continue;
-    // EILSEQ or EINVAL (a cut-off sequence at the end).
-    if (!lossy) return std::nullopt;
-    out.push_back('?');
-    ++in;
-    --in_left;
-  }
-  return out;
+// Code page 936 -> UTF-8, or nothing when the bytes are not valid code page
+// 936 (the conversion itself would put "?" in their place). Valid text
+// always survives the way there and back.
+std::optional<std::string> StrictGbkToUtf8(std::string_view gbk) {
+  std::string utf8 = GbkToUtf8(gbk);
+  if (Utf8ToGbkText(utf8) != gbk) return std::nullopt;
+  return utf8;
 }
 
-std::optional<std::string> GbkToUtf8(std::string_view gbk) {
-  return Convert(gbk, "UTF-8", "CP936", false);
-}
-
-std::optional<Text> Utf8ToGbk(std::string_view utf8) {
-  return Convert(utf8, "CP936", "UTF-8", false);
-}
-
-std::string GbkToUtf8Lossy(std::string_view gbk) {
-  return Convert(gbk, "UTF-8", "CP936", true).value_or(std::string(gbk));
+// UTF-8 -> code page 936, or nothing when a character has no code there.
+std::optional<Text> StrictUtf8ToGbk(std::string_view utf8) {
+  Text gbk = Utf8ToGbkText(utf8);
+  if (GbkToUtf8(gbk) != utf8) return std::nullopt;
+  return gbk;
 }
 
 // A file name for the system calls: empty when the text is empty or is not
 // valid code page 936 (such a name cannot be meant).
 std::string SystemName(const Text& path) {
   if (path.empty()) return {};
-  return GbkToUtf8(path).value_or(std::string{});
+  return StrictGbkToUtf8(path).value_or(std::string{});
 }
 
 std::string ErrnoText(int error) { return std::generic_category().message(error); }
@@ -160,7 +130,7 @@ Text ExecutableFolder() {
   buffer.resize(slash == 0 ? 1 : slash);
   // A folder whose name has no code page 936 form cannot be handed on; its
   // bytes are kept as they are.
-  return Utf8ToGbk(buffer).value_or(buffer);
+  return StrictUtf8ToGbk(buffer).value_or(buffer);
 }
 
 // Strips trailing separators, keeping a lone "/".
@@ -240,7 +210,7 @@ void ShowMessage(const Text& text, int /*style*/, std::optional<Text> title) {
     (*hook)(text, shown_title);
     return;
   }
-  const std::string line = GbkToUtf8Lossy(shown_title) + GbkToUtf8Lossy(text) + "\n";
+  const std::string line = GbkToUtf8(shown_title) + GbkToUtf8(text) + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
 }
@@ -255,7 +225,7 @@ void OpenInBrowser(const Text& address) {
   if (address.empty()) return;
   const std::string opener = FindOpener();
   if (opener.empty()) return;
-  const std::string argument = GbkToUtf8Lossy(address);
+  const std::string argument = GbkToUtf8(address);
   // Everything the child needs is prepared before fork: after it only
   // async-signal-safe calls are allowed in a threaded process.
   const char* argv[] = {opener.c_str(), argument.c_str(), nullptr};
@@ -414,7 +384,7 @@ std::vector<Text> ListFiles(const Text& folder) {
     if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
     // A name with no code page 936 form could not be opened again through
     // these services, so it is left out.
-    if (auto text = Utf8ToGbk(entry->d_name)) files.push_back(std::move(*text));
+    if (auto text = StrictUtf8ToGbk(entry->d_name)) files.push_back(std::move(*text));
   }
   std::sort(files.begin(), files.end());
   return files;

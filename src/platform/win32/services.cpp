@@ -19,6 +19,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/codepage.h"
 #include "platform/services.h"
 
 namespace folivex {
@@ -40,43 +41,37 @@ std::optional<std::wstring> WidenGbk(std::string_view text) {
   return wide;
 }
 
-// As WidenGbk, but bytes that do not convert become replacement characters;
-// for texts that are shown rather than used as names.
+// As WidenGbk, but bytes that do not convert become "?"; for texts that are
+// shown rather than used as names. wchar_t is a UTF-16 code unit here.
 std::wstring WidenGbkLossy(std::string_view text) {
-  if (text.empty()) return std::wstring();
-  const int size = static_cast<int>(text.size());
-  const int length = MultiByteToWideChar(kGbk, 0, text.data(), size, nullptr, 0);
-  if (length <= 0) return std::wstring();
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(kGbk, 0, text.data(), size, wide.data(), length);
-  return wide;
+  const std::u16string wide = GbkToUtf16(text);
+  return std::wstring(wide.begin(), wide.end());
 }
 
-std::string Narrow(std::wstring_view wide, UINT code_page, bool* lossless) {
-  if (lossless) *lossless = true;
-  if (wide.empty()) return std::string();
+// UTF-16 -> code page 936, or nothing when a character has no code of its
+// own there (no "?" and no look-alike stands in for it).
+std::optional<Text> StrictNarrowToGbk(std::wstring_view wide) {
+  if (wide.empty()) return Text();
   const int size = static_cast<int>(wide.size());
   BOOL used_default = FALSE;
-  // UTF-8 takes neither flags nor the default-character report.
-  const bool report = lossless && code_page != CP_UTF8;
-  const DWORD flags = report ? WC_NO_BEST_FIT_CHARS : 0;
-  const int length = WideCharToMultiByte(code_page, flags, wide.data(), size, nullptr, 0, nullptr,
-                                         report ? &used_default : nullptr);
-  if (length <= 0) {
-    if (lossless) *lossless = false;
-    return std::string();
-  }
-  std::string out(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(code_page, flags, wide.data(), size, out.data(), length, nullptr,
-                      report ? &used_default : nullptr);
-  if (lossless && used_default) *lossless = false;
+  const int length = WideCharToMultiByte(kGbk, WC_NO_BEST_FIT_CHARS, wide.data(), size, nullptr, 0,
+                                         nullptr, &used_default);
+  if (length <= 0 || used_default) return std::nullopt;
+  Text out(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(kGbk, WC_NO_BEST_FIT_CHARS, wide.data(), size, out.data(), length, nullptr,
+                      &used_default);
+  if (used_default) return std::nullopt;
   return out;
 }
 
-// UTF-16 -> code page 936; characters without a code page 936 form become "?".
-Text NarrowToGbk(std::wstring_view wide) { return Narrow(wide, kGbk, nullptr); }
+std::u16string_view Units(std::wstring_view wide) {
+  return {reinterpret_cast<const char16_t*>(wide.data()), wide.size()};
+}
 
-std::string Utf8(std::wstring_view wide) { return Narrow(wide, CP_UTF8, nullptr); }
+// UTF-16 -> code page 936; characters without a code page 936 form become "?".
+Text NarrowToGbk(std::wstring_view wide) { return Utf16ToGbk(Units(wide)); }
+
+std::string Utf8(std::wstring_view wide) { return Utf16ToUtf8(Units(wide)); }
 
 std::string ErrorText(DWORD error) {
   wchar_t* buffer = nullptr;
@@ -273,7 +268,11 @@ Text ProgramFolder() { return NarrowToGbk(ProgramFolderWide()); }
 
 void SetProgramFolder(const Text& folder) {
   std::optional<std::wstring> wide;
-  if (!folder.empty()) wide = WithoutTrailingSeparator(WidenGbkLossy(folder));
+  if (!folder.empty()) {
+    wide = WidenGbkLossy(folder);
+    // All trailing separators go, "C:\" included: callers append one.
+    while (wide->size() > 1 && IsSeparator(wide->back())) wide->pop_back();
+  }
   std::lock_guard lock(Shared().mutex);
   Shared().program_folder = std::move(wide);
 }
@@ -396,9 +395,7 @@ std::vector<Text> ListFiles(const Text& folder) {
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     // A name with no code page 936 form could not be opened again through
     // these services, so it is left out.
-    bool lossless = false;
-    Text text = Narrow(entry.cFileName, kGbk, &lossless);
-    if (lossless) files.push_back(std::move(text));
+    if (auto text = StrictNarrowToGbk(entry.cFileName)) files.push_back(std::move(*text));
   } while (FindNextFileW(find.get(), &entry));
   std::sort(files.begin(), files.end());
   return files;
