@@ -1,0 +1,105 @@
+#include "cli/options.h"
+
+#include <gtest/gtest.h>
+
+namespace folivex {
+namespace {
+
+TEST(ParseCommandLine, GoodCommandLines) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string output;
+    int threads, attempts;
+    std::optional<int> timeout;
+    bool pdf, overwrite, quiet;
+    std::vector<std::string> urls;
+  } cases[] = {
+      {"one address, defaults", {"http://h/b/index.html"}, ".", 10, 3, {}, false, false, false,
+       {"http://h/b/index.html"}},
+      {"short options with separate values", {"-o", "out", "-j", "4", "u1", "u2"}, "out", 4, 3, {},
+       false, false, false, {"u1", "u2"}},
+      {"attached values and a group", {"-qj32", "-oout", "u"}, "out", 32, 3, {}, false, false, true,
+       {"u"}},
+      {"long options with = and with a separate value",
+       {"--output=d", "--threads", "1", "--retries=5", "--timeout", "7", "--pdf", "--overwrite", "u"},
+       "d", 1, 5, 7, true, true, false, {"u"}},
+      {"-- ends the options", {"--", "-not-an-option"}, ".", 10, 3, {}, false, false, false,
+       {"-not-an-option"}},
+      {"options after addresses", {"u", "--pdf"}, ".", 10, 3, {}, true, false, false, {"u"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ParsedCommandLine parsed = ParseCommandLine(c.args);
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    const CliOptions& o = *parsed.options;
+    EXPECT_EQ(o.output, c.output);
+    EXPECT_EQ(o.threads, c.threads);
+    EXPECT_EQ(o.attempts, c.attempts);
+    EXPECT_EQ(o.timeout_seconds, c.timeout);
+    EXPECT_EQ(o.pdf, c.pdf);
+    EXPECT_EQ(o.overwrite, c.overwrite);
+    EXPECT_EQ(o.quiet, c.quiet);
+    EXPECT_EQ(o.urls, c.urls);
+  }
+}
+
+TEST(ParseCommandLine, BadCommandLinesSayWhatIsWrong) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {"no address", {}, "no book address given"},
+      {"no address, only options", {"-j", "4"}, "no book address given"},
+      {"unknown long option", {"--speed", "u"}, "unknown option '--speed'"},
+      {"unknown short option", {"-x", "u"}, "unknown option '-x'"},
+      {"missing value", {"u", "--threads"}, "--threads needs a value"},
+      {"value for a flag", {"--pdf=yes", "u"}, "--pdf takes no value"},
+      {"threads out of range", {"-j", "33", "u"}, "--threads takes a whole number from 1 to 32, not '33'"},
+      {"threads not a number", {"-j", "4x", "u"}, "--threads takes a whole number from 1 to 32, not '4x'"},
+      {"zero threads", {"-j0", "u"}, "--threads takes a whole number from 1 to 32, not '0'"},
+      {"retries zero", {"--retries", "0", "u"}, "--retries takes a whole number from 1 to 100, not '0'"},
+      {"negative timeout", {"--timeout=-1", "u"}, "--timeout takes a number of seconds from 1 to 3600, not '-1'"},
+      {"bad page list", {"--pages", "3-1", "u"}, "--pages: '3-1' is not a page or a range like 3, 5-9 or 30-"},
+      {"empty page item", {"--pages", "1,,2", "u"}, "--pages: '' is not a page or a range like 3, 5-9 or 30-"},
+      {"empty title", {"--title=", "u"}, "--title needs a text"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ParsedCommandLine parsed = ParseCommandLine(c.args);
+    EXPECT_FALSE(parsed.options);
+    EXPECT_EQ(parsed.error, c.message);
+  }
+}
+
+TEST(ParseCommandLine, HelpAndVersionNeedNoAddress) {
+  for (const char* arg : {"-h", "--help", "--version"}) {
+    SCOPED_TRACE(arg);
+    EXPECT_TRUE(ParseCommandLine({arg}).options);
+  }
+}
+
+TEST(PageList, SelectsThePagesOfTheBook) {
+  struct Case {
+    const char* list;
+    int count;
+    std::vector<int> pages;
+  } cases[] = {
+      {"1-3,5,8-", 10, {1, 2, 3, 5, 8, 9, 10}},
+      {"5", 3, {}},
+      {"2-100", 4, {2, 3, 4}},
+      {"3,1,3,2-3", 5, {1, 2, 3}},
+      {"7-", 5, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.list);
+    std::string error;
+    const auto list = PageList::Parse(c.list, &error);
+    ASSERT_TRUE(list) << error;
+    EXPECT_EQ(list->Select(c.count), c.pages);
+  }
+}
+
+}  // namespace
+}  // namespace folivex
