@@ -28,7 +28,8 @@ void ProcessEvents();
 // --- Clipboard, messages, browser ----------------------------------------
 // The clipboard's text; empty when there is none.
 Text ClipboardText();
-// Where there is no system clipboard (Linux, tests) the caller sets it.
+// Where there is no system clipboard (Linux, tests) the caller sets it; the
+// override wins while set, and nullopt gives the system clipboard back.
 void SetClipboardOverride(std::optional<Text> text);
 
 // A modal message box: style 0 is one OK button and no icon; the title
@@ -46,7 +47,8 @@ void OpenInBrowser(const Text& address);
 // --- Files and folders ----------------------------------------------------
 // The folder of the program's executable, without a trailing separator.
 Text ProgramFolder();
-// Names another program folder (the command line's output folder, tests).
+// Names another program folder (the command line's output folder, tests);
+// trailing separators are dropped. The empty text restores the executable's.
 void SetProgramFolder(const Text& folder);
 // Makes the program folder the current directory.
 bool EnterProgramFolder();
@@ -76,7 +78,9 @@ bool RemoveFile(const Text& path);
 // The names (not paths) of the plain files in a folder.
 std::vector<Text> ListFiles(const Text& folder);
 
-// A file opened for streaming, closed when it goes out of scope.
+// A file opened for streaming, closed when it goes out of scope. A writer
+// holds the file exclusively, as WriteBytesFile does: while it is open,
+// other writers fail instead of emptying it.
 class StreamFile {
  public:
   enum class Mode { Read, Write };

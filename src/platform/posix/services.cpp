@@ -112,25 +112,26 @@ Settings& Shared() {
   return settings;
 }
 
-// The folder of /proc/self/exe, without the trailing separator ("/" for the
-// root itself).
-Text ExecutableFolder() {
-  std::string buffer(4096, '\0');
-  for (;;) {
-    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (length < 0) return {};
-    if (static_cast<std::size_t>(length) < buffer.size()) {
-      buffer.resize(static_cast<std::size_t>(length));
-      break;
+// The folder of /proc/self/exe as the file system names it (UTF-8), without
+// the trailing separator ("/" for the root itself).
+const std::string& ExecutableFolderName() {
+  static const std::string folder = [] {
+    std::string buffer(4096, '\0');
+    for (;;) {
+      const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+      if (length < 0) return std::string();
+      if (static_cast<std::size_t>(length) < buffer.size()) {
+        buffer.resize(static_cast<std::size_t>(length));
+        break;
+      }
+      buffer.resize(buffer.size() * 2);
     }
-    buffer.resize(buffer.size() * 2);
-  }
-  const std::size_t slash = buffer.rfind('/');
-  if (slash == std::string::npos) return {};
-  buffer.resize(slash == 0 ? 1 : slash);
-  // A folder whose name has no code page 936 form cannot be handed on; its
-  // bytes are kept as they are.
-  return StrictUtf8ToGbk(buffer).value_or(buffer);
+    const std::size_t slash = buffer.rfind('/');
+    if (slash == std::string::npos) return std::string();
+    buffer.resize(slash == 0 ? 1 : slash);
+    return buffer;
+  }();
+  return folder;
 }
 
 // Strips trailing separators, keeping a lone "/".
@@ -259,7 +260,10 @@ Text ProgramFolder() {
     std::lock_guard lock(Shared().mutex);
     if (Shared().program_folder) return *Shared().program_folder;
   }
-  static const Text executable_folder = ExecutableFolder();
+  // A folder whose name has no code page 936 form cannot be handed on as
+  // text; its bytes are given as they are (EnterProgramFolder still works).
+  static const Text executable_folder =
+      StrictUtf8ToGbk(ExecutableFolderName()).value_or(ExecutableFolderName());
   return executable_folder;
 }
 
@@ -273,7 +277,11 @@ void SetProgramFolder(const Text& folder) {
 }
 
 bool EnterProgramFolder() {
-  const std::string name = SystemName(ProgramFolder());
+  std::string name;
+  {
+    std::lock_guard lock(Shared().mutex);
+    name = Shared().program_folder ? SystemName(*Shared().program_folder) : ExecutableFolderName();
+  }
   return !name.empty() && ::chdir(name.c_str()) == 0;
 }
 
