@@ -283,7 +283,7 @@ extra=$(ls "$folder" | grep -vxE "[1-$pages]\.jpg")
 log "$pages pages on disk, identical to the site's"
 
 # --- Closing the box, the finished window ----------------------------------------
-message_gone() { ! xdotool search --all --pid "$app_pid" --name '信息：' >/dev/null 2>&1; }
+message_gone() { ! xdotool search --all --onlyvisible --pid "$app_pid" --name '信息：' >/dev/null 2>&1; }
 step="closing the completion box"
 xdotool windowfocus --sync "$message_window" 2>/dev/null
 xdotool key Return
