@@ -97,12 +97,6 @@ poll() {
   done
 }
 
-# pixel FILE X Y: the colour at X,Y as RRGGBB.
-pixel() {
-  convert "$1" -crop "1x1+$2+$3" +repage -depth 8 txt:- 2>/dev/null |
-    sed -n '2s/.*#\([0-9A-Fa-f]\{6\}\).*/\1/p'
-}
-
 # mean_colour FILE X Y W H: the average colour of a rectangle as RRGGBB.
 mean_colour() {
   convert "$1" -crop "$4x$5+$2+$3" +repage -scale '1x1!' -depth 8 txt:- 2>/dev/null |
@@ -278,8 +272,11 @@ for n in $(seq 1 "$pages"); do
   cmp -s "$folder/$n.jpg" "$work/served-$n.jpg" ||
     fail "page $n.jpg ($(stat -c %s "$folder/$n.jpg") bytes) differs from what the site serves ($(stat -c %s "$work/served-$n.jpg") bytes)"
 done
-extra=$(ls "$folder" | grep -vxE "[1-$pages]\.jpg")
-[ -z "$extra" ] || fail "unexpected files in the book folder: $extra"
+for file in "$folder"/*; do
+  name=${file##*/}
+  [[ $name =~ ^([1-9][0-9]*)\.jpg$ ]] && [ "${BASH_REMATCH[1]}" -le "$pages" ] ||
+    fail "unexpected file in the book folder: $name"
+done
 log "$pages pages on disk, identical to the site's"
 
 # --- Closing the box, the finished window ----------------------------------------
