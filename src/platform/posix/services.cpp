@@ -327,14 +327,17 @@ FileResult WriteFileAtomically(const Text& path, const Bytes& bytes) {
     return FileResult{false, std::string(what) + " " + temporary + ": " + ErrnoText(error)};
   };
   if (!WriteAll(fd.get(), bytes.data(), bytes.size())) return fail("cannot write");
-  if (::fsync(fd.get()) != 0) return fail("cannot flush");
+  // No flush to the device: the rename already guarantees that a killed or
+  // crashed process never leaves a partial file under the target's name, and
+  // two flushes per page cost more than the transfer itself. After a power
+  // cut a page may be short; the resume check, which keeps only complete
+  // images, fetches it again.
   if (!fd.Reset()) return fail("cannot close");
   if (::rename(temporary.c_str(), target.c_str()) != 0) {
     const int error = errno;
     ::unlink(temporary.c_str());
     return {false, "cannot rename over " + target + ": " + ErrnoText(error)};
   }
-  SyncFolderOf(target);
   return {true, {}};
 }
 

@@ -333,9 +333,11 @@ FileResult WriteFileAtomically(const Text& path, const Bytes& bytes) {
     return FileResult{false, std::string(what) + " " + Utf8(temporary) + ": " + ErrorText(error)};
   };
   if (!WriteAll(file.get(), bytes.data(), bytes.size())) return fail("cannot write");
-  if (!FlushFileBuffers(file.get())) return fail("cannot flush");
+  // No flush to the device: the rename alone keeps partial files from ever
+  // standing under the target's name when the process dies, and a page cut
+  // short by a power cut is fetched again by the resume check.
   if (!CloseHandle(file.release())) return fail("cannot close");
-  if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     const DWORD error = GetLastError();
     DeleteFileW(temporary.c_str());
     return {false, "cannot rename over " + Utf8(target) + ": " + ErrorText(error)};
