@@ -170,7 +170,7 @@ log "window $app_window at $win_x,$win_y, ${win_w}x$win_h"
 # origin is found from the empty cover box: from a point inside it, the first
 # different pixel to the left and above is its border at client 16,8, and
 # the one to the right its far edge 115 pixels on.
-frame_x= frame_y=
+frame_x='' frame_y=''
 # line_colours FILE GEOMETRY: the colours of a one-pixel row or column, one per line.
 line_colours() {
   convert "$1" -crop "$2" +repage -depth 8 txt:- 2>/dev/null |
@@ -183,7 +183,7 @@ find_client_origin() {
   mapfile -t column < <(line_colours "$shot" "1x${win_h}+$x+0")
   [ "${#row[@]}" -eq "$win_w" ] && [ "${#column[@]}" -eq "$win_h" ] || return 1
   inside=${row[x]}
-  left= right= up=
+  left='' right='' up=''
   for ((i = x - 1; i >= 0; i--)); do [ "${row[i]}" != "$inside" ] && { left=$i; break; }; done
   for ((i = x + 1; i < win_w; i++)); do [ "${row[i]}" != "$inside" ] && { right=$i; break; }; done
   for ((i = y - 1; i >= 0; i--)); do [ "${column[i]}" != "$inside" ] && { up=$i; break; }; done
@@ -249,7 +249,7 @@ find_message() {
   [ -n "$message_window" ]
 }
 step="waiting for the completion box"
-poll 120 find_message || fail "no box titled 信息： within 120 s of the click ($(ls "$folder" | wc -l) files saved)"
+poll 120 find_message || fail "no box titled 信息： within 120 s of the click ($(find "$folder" -type f | wc -l) files saved)"
 log "completion box $message_window shown"
 
 # The box paints a moment after it maps: wait until its picture shows more
@@ -274,8 +274,9 @@ for n in $(seq 1 "$pages"); do
 done
 for file in "$folder"/*; do
   name=${file##*/}
-  [[ $name =~ ^([1-9][0-9]*)\.jpg$ ]] && [ "${BASH_REMATCH[1]}" -le "$pages" ] ||
+  if ! [[ $name =~ ^([1-9][0-9]*)\.jpg$ ]] || [ "${BASH_REMATCH[1]}" -gt "$pages" ]; then
     fail "unexpected file in the book folder: $name"
+  fi
 done
 log "$pages pages on disk, identical to the site's"
 
