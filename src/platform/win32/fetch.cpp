@@ -1,8 +1,9 @@
-// The simple GET on WinInet. Each thread keeps one session, so a thread that
-// fetches page after page from one host reuses its connection.
+// The simple GET on WinInet. One session serves every thread; WinInet keeps
+// the connection to a host open between fetches.
 #include <windows.h>
 #include <wininet.h>
 
+#include <mutex>
 #include <string>
 
 #include "platform/codepage.h"
@@ -22,8 +23,14 @@ std::string Utf8(const std::wstring& wide) {
   return Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
 }
 
-HINTERNET ThreadSession() {
-  thread_local InternetHandle session;
+// One session for the whole process: WinInet lets several threads use one
+// handle at once, and it keeps idle connections per host for every session
+// of the process anyway. (A session per thread, closed as the thread ends,
+// crashes WinInet under Wine: the close then runs inside the thread's exit.)
+HINTERNET SharedSession() {
+  static std::mutex mutex;
+  static InternetHandle session;
+  std::lock_guard<std::mutex> lock(mutex);
   if (!session) {
     session.reset(InternetOpenW(Wide(kFetchUserAgent).c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr,
                                 nullptr, 0));
@@ -132,14 +139,11 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   if (object.empty()) object = L"/";
   const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
-  HINTERNET session = ThreadSession();
+  HINTERNET session = SharedSession();
   if (!session) {
     result.error = ReasonFor(GetLastError(), false);
     return result;
   }
-  SetTimeout(session, INTERNET_OPTION_CONNECT_TIMEOUT, options.connect_timeout_ms);
-  SetTimeout(session, INTERNET_OPTION_RECEIVE_TIMEOUT, options.idle_timeout_ms);
-  SetTimeout(session, INTERNET_OPTION_SEND_TIMEOUT, options.idle_timeout_ms);
 
   InternetHandle connection(InternetConnectW(session, host.c_str(), parts.nPort, nullptr, nullptr,
                                              INTERNET_SERVICE_HTTP, 0, 0));
@@ -147,6 +151,8 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
     result.error = ReasonFor(GetLastError(), false);
     return result;
   }
+  // The limits belong to this fetch, so they go on its own handles.
+  SetTimeout(connection.get(), INTERNET_OPTION_CONNECT_TIMEOUT, options.connect_timeout_ms);
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
                 INTERNET_FLAG_NO_UI | INTERNET_FLAG_KEEP_CONNECTION;
   if (secure) flags |= INTERNET_FLAG_SECURE;
@@ -158,7 +164,7 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
     result.error = ReasonFor(GetLastError(), false);
     return result;
   }
-  // Wine reads the receive limit from the request handle only.
+  SetTimeout(request.get(), INTERNET_OPTION_CONNECT_TIMEOUT, options.connect_timeout_ms);
   SetTimeout(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, options.idle_timeout_ms);
   SetTimeout(request.get(), INTERNET_OPTION_SEND_TIMEOUT, options.idle_timeout_ms);
   const ULONGLONG sent_at = GetTickCount64();
