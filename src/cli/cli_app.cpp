@@ -39,10 +39,6 @@ std::string ProblemText(AnalysisProblem problem) {
   return "";
 }
 
-struct BookResult {
-  bool ok = false;
-};
-
 // One book: the analysis a double click makes, then the download the
 // button starts, on in-memory controls.
 bool RunBook(const CliOptions& options, const std::string& url, const Text& output_root) {
