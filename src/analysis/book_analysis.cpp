@@ -34,9 +34,12 @@ BookAnalysis AnalyzeBookInBox(const Text& folder_root, const Text& title_overrid
     // directly.
     const Text base = ExtractBetweenFirst(page, kBaseStart, kBaseEnd);
     SetText(Control::下载绝对地址框, ConcatText(base, kImageFolder));
-    const Bytes cover = FetchUrl(ConcatText(base, kCoverFile));
-    SetPicture(Control::封面框, cover);
-    result.cover_shown = !cover.empty();
+    // The same GET as FetchUrl, keeping status and length too: the cover is
+    // page 1, and a download can save it without asking for it again.
+    result.cover_address = ConcatText(base, kCoverFile);
+    result.cover = Fetch(result.cover_address);
+    SetPicture(Control::封面框, result.cover.body);
+    result.cover_shown = !result.cover.body.empty();
 
     result.title = GetText(Control::书名框);
     result.page_count = GetText(Control::页数框);

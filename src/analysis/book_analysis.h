@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "platform/services.h"
 #include "text/text.h"
 
 namespace folivex {
@@ -22,6 +23,8 @@ struct BookAnalysis {
   Text page_count;   // as found, unconverted
   Text image_base;   // base + "files/mobile/"
   bool cover_shown = false;
+  Text cover_address;  // base + "files/mobile/1.jpg"
+  FetchResult cover;   // what that address gave
   Text folder_name;  // the safe name of the book's folder
   Text save_folder;  // folder for the pages, ending with the separator
   bool folder_created = false;  // false also when it already existed

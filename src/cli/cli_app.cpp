@@ -70,6 +70,7 @@ bool RunBook(const CliOptions& options, const std::string& url, const Text& outp
   settings.threads = options.threads;
   settings.attempts = options.attempts;
   settings.keep_complete = !options.overwrite;
+  settings.prefetched = std::make_pair(analysis.cover_address, analysis.cover);
   if (options.timeout_seconds) {
     settings.fetch.connect_timeout_ms = *options.timeout_seconds * 1000;
     settings.fetch.idle_timeout_ms = *options.timeout_seconds * 1000;

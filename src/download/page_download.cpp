@@ -76,7 +76,8 @@ DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSetting
     std::chrono::milliseconds pause = settings.retry_pause;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
       outcome.attempts = attempt;
-      const FetchResult fetched = Fetch(target.address, settings.fetch);
+      const bool reuse = attempt == 1 && settings.prefetched && settings.prefetched->first == target.address;
+      const FetchResult fetched = reuse ? settings.prefetched->second : Fetch(target.address, settings.fetch);
       outcome.reason = RejectPage(fetched);
       if (outcome.reason.empty()) {
         const FileResult written = WriteFileAtomically(target.path, fetched.body);

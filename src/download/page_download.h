@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,9 @@ struct DownloadSettings {
   // Keep a page already on disk when it is a complete image (a rerun
   // resumes); otherwise every page is fetched again and replaced.
   bool keep_complete = false;
+  // A page fetched already (the cover is page 1): when a page's address is
+  // this one, its first attempt uses these bytes instead of a request.
+  std::optional<std::pair<Text, FetchResult>> prefetched;
 };
 
 // Where page n comes from and where it goes. Asked afresh for every page,
