@@ -12,7 +12,7 @@
 namespace folivex {
 
 // What a control of the real window is, read back from the system rather
-// than from the spec it was made from: tests and screenshots check it.
+// than from the WindowSpec it was made from: tests and screenshots check it.
 struct ControlFacts {
   std::string class_name;   // the window class, e.g. "Edit"
   std::optional<Control> parent;  // another control holding it

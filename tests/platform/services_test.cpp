@@ -62,7 +62,7 @@ TEST(MemoryControls, StartsWithTheDefaultTexts) {
       {"Chinese default", Control::书名框, kBookName},
       {"empty default", Control::页数框, ""},
       {"label", Control::进度标签, "0"},
-      {"control not in the spec", Control::主页按钮, ""},
+      {"control not in the window description", Control::主页按钮, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

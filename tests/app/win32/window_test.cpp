@@ -1,5 +1,5 @@
 // The main window as the system holds it: made from MainWindowSpec, read
-// back through the window's own facts, never through the spec.
+// back through the window's own facts, never through the WindowSpec.
 #include <gtest/gtest.h>
 
 #include <atomic>
