@@ -12,27 +12,15 @@
 #include "platform/services.h"
 #include "support/sample_site.h"
 #include "support/scratch_folder.h"
+#include "support/window_in_memory.h"
 
 namespace folivex {
 namespace {
 
 // A double click on the address box, against the sample site, with the
 // window's controls in memory and the program folder in a scratch folder.
-class AnalyzeBookTest : public ::testing::Test {
+class AnalyzeBookTest : public WindowInMemoryTest {
  protected:
-  void SetUp() override {
-    controls_ = std::make_shared<MemoryControls>(MainWindowSpec());
-    UseControls(controls_);
-    SetProgramFolder(folder_.text());
-    SetMessageHook([this](const Text& text, const Text&) { messages_.push_back(text); });
-  }
-  void TearDown() override {
-    SetMessageHook(nullptr);
-    SetClipboardOverride(std::nullopt);
-    UseControls(nullptr);
-    ReleaseSaveFolder();
-  }
-
   void Start() { ASSERT_TRUE(site_.Start()) << site_.error(); }
 
   // The user copies `address` and double-clicks.
@@ -47,9 +35,6 @@ class AnalyzeBookTest : public ::testing::Test {
   }
 
   SampleSite site_;
-  ScratchFolder folder_;
-  std::shared_ptr<MemoryControls> controls_;
-  std::vector<Text> messages_;
 };
 
 TEST_F(AnalyzeBookTest, FillsTheBoxesShowsTheCoverAndCreatesTheFolder) {

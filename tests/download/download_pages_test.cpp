@@ -12,6 +12,7 @@
 #include "platform/services.h"
 #include "support/sample_site.h"
 #include "support/scratch_folder.h"
+#include "support/window_in_memory.h"
 
 namespace folivex {
 namespace {
@@ -56,20 +57,8 @@ TEST(CompletionMessage, TellsTheTruth) {
 
 // The Download button's worker, run on the test's thread, with the window's
 // controls in memory.
-class DownloadPagesTest : public ::testing::Test {
+class DownloadPagesTest : public WindowInMemoryTest {
  protected:
-  void SetUp() override {
-    controls_ = std::make_shared<MemoryControls>(MainWindowSpec());
-    UseControls(controls_);
-    SetProgramFolder(folder_.text());
-    SetMessageHook([this](const Text& text, const Text&) { messages_.push_back(text); });
-  }
-  void TearDown() override {
-    SetMessageHook(nullptr);
-    UseControls(nullptr);
-    ReleaseSaveFolder();
-  }
-
   void Analyse(const std::string& id) {
     SetText(Control::书籍地址框, site_.BookUrl(id));
     ASSERT_EQ(AnalyzeBookInBox(folder_.text()).problem, AnalysisProblem::None);
@@ -81,9 +70,6 @@ class DownloadPagesTest : public ::testing::Test {
   }
 
   SampleSite site_;
-  ScratchFolder folder_;
-  std::shared_ptr<MemoryControls> controls_;
-  std::vector<Text> messages_;
 };
 
 TEST_F(DownloadPagesTest, SavesEveryPageWholeWithOneOrManyInFlight) {
