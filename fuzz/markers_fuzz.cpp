@@ -2,23 +2,14 @@
 // they cut out is a piece of the page that stood between the markers.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include "fuzz_check.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
 
 #include "text/markers.h"
-
-namespace {
-
-// Aborts, naming the line of the broken invariant.
-void Check(bool condition, int line = __builtin_LINE()) {
-  if (condition) return;
-  std::fprintf(stderr, "invariant broken at %s:%d\n", __FILE__, line);
-  std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   using namespace folivex;

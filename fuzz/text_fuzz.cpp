@@ -2,6 +2,8 @@
 // every position or piece they hand back lies inside the text it came from.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include "fuzz_check.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -10,13 +12,6 @@
 #include "text/text.h"
 
 namespace {
-
-// Aborts, naming the line of the broken invariant.
-void Check(bool condition, int line = __builtin_LINE()) {
-  if (condition) return;
-  std::fprintf(stderr, "invariant broken at %s:%d\n", __FILE__, line);
-  std::abort();
-}
 
 std::string FoldBytes(std::string bytes) {
   for (char& c : bytes) {

@@ -2,6 +2,8 @@
 // range and a path that starts with "/".
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include "fuzz_check.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -9,17 +11,6 @@
 
 #include "http/url.h"
 #include "text/text.h"
-
-namespace {
-
-// Aborts, naming the line of the broken invariant.
-void Check(bool condition, int line = __builtin_LINE()) {
-  if (condition) return;
-  std::fprintf(stderr, "invariant broken at %s:%d\n", __FILE__, line);
-  std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   using namespace folivex;
