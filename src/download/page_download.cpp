@@ -27,10 +27,8 @@ void RemoveLeftovers(const Text& folder) {
   }
 }
 
-bool CompleteImageOnDisk(const Text& path) {
-  const std::optional<Bytes> bytes = ReadBytesFile(path);
-  return bytes && IsCompleteImage(*bytes);
-}
+// Checked in chunks, so a resume does not read every kept page whole.
+bool CompleteImageOnDisk(const Text& path) { return ScanImageFile(path).complete; }
 
 }  // namespace
 
