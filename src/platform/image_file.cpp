@@ -20,6 +20,7 @@ ImageFileScan ScanImageFile(const Text& path) {
   scan.complete = scanner.Complete();
   scan.jpeg = scanner.Jpeg();
   scan.size = scanner.BytesFed();
+  scan.image_size = scanner.ImageSize();
   return scan;
 }
 

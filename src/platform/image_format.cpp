@@ -12,6 +12,13 @@ constexpr std::uint8_t kGif87Signature[] = {'G', 'I', 'F', '8', '7', 'a'};
 constexpr std::uint8_t kGif89Signature[] = {'G', 'I', 'F', '8', '9', 'a'};
 // File header (14 bytes) plus the size field of the DIB header after it.
 constexpr std::size_t kBmpSniffSize = 18;
+// "RIFF", the RIFF size (little-endian), "WEBP".
+constexpr std::size_t kWebpHeaderSize = 12;
+constexpr std::size_t kWebpChunkHeaderSize = 8;
+// What is read of an image chunk's start: a VP8 frame header (frame tag,
+// start code, width and height) is 10 bytes, a VP8L header 5, a VP8X
+// chunk 10.
+constexpr std::size_t kWebpInspect = 10;
 
 // Anything after "BM" decides whether it is a bitmap: a text page that
 // happens to start with "BM" must not pass, so the DIB header size has to be
@@ -36,6 +43,16 @@ std::uint32_t LittleEndian32(const std::uint8_t* p) {
   return (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) |
          (std::uint32_t{p[1]} << 8) | p[0];
 }
+std::uint32_t LittleEndian24(const std::uint8_t* p) {
+  return (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | p[0];
+}
+std::uint32_t LittleEndian16(const std::uint8_t* p) {
+  return (std::uint32_t{p[1]} << 8) | p[0];
+}
+
+bool FourCc(const std::uint8_t* p, const char (&name)[5]) {
+  return std::memcmp(p, name, 4) == 0;
+}
 
 struct Sniff {
   ImageKind kind = ImageKind::None;
@@ -59,6 +76,7 @@ Sniff Classify(const std::uint8_t* data, std::size_t size) {
       {ImageKind::Gif, against(kGif87Signature, sizeof kGif87Signature)},
       {ImageKind::Gif, against(kGif89Signature, sizeof kGif89Signature)},
       {ImageKind::Bmp, -1},
+      {ImageKind::Webp, -1},
   };
   static constexpr std::uint8_t kBm[] = {'B', 'M'};
   int bm = against(kBm, sizeof kBm);
@@ -67,6 +85,19 @@ Sniff Classify(const std::uint8_t* data, std::size_t size) {
       candidates[4].verdict = 0;
     } else {
       candidates[4].verdict = KnownDibHeaderSize(LittleEndian32(data + 14)) ? 1 : -1;
+    }
+  }
+  // "RIFF" and "WEBP" with any four size bytes between them.
+  static constexpr std::uint8_t kRiff[] = {'R', 'I', 'F', 'F'};
+  if (against(kRiff, sizeof kRiff) >= 0) {
+    static constexpr std::uint8_t kWebp[] = {'W', 'E', 'B', 'P'};
+    if (size <= 8) {
+      candidates[5].verdict = 0;
+    } else {
+      std::size_t common = std::min<std::size_t>(size - 8, 4);
+      if (std::memcmp(data + 8, kWebp, common) == 0) {
+        candidates[5].verdict = size >= kWebpHeaderSize ? 1 : 0;
+      }
     }
   }
   for (const Candidate& c : candidates) {
@@ -125,7 +156,7 @@ bool IsCompleteImage(const Bytes& bytes) {
 // --- ImageScanner ------------------------------------------------------------
 
 bool ImageScanner::Complete() const {
-  return kind_ != ImageKind::None && state_ == State::Trailer;
+  return kind_ != ImageKind::None && (state_ == State::Trailer || state_ == State::Tail);
 }
 
 void ImageScanner::Feed(const std::uint8_t* data, std::size_t size) {
@@ -165,6 +196,9 @@ void ImageScanner::StartKind(ImageKind kind) {
     case ImageKind::Bmp:
       Collect(kBmpSniffSize, Step::BmpHeader);
       break;
+    case ImageKind::Webp:
+      Collect(kWebpHeaderSize, Step::WebpHeader);
+      break;
     case ImageKind::None:
       Break();
       break;
@@ -198,87 +232,99 @@ void ImageScanner::EndSkip() {
 }
 
 void ImageScanner::Run(const std::uint8_t* data, std::size_t size) {
+  const std::uint64_t base = consumed_;
+  consumed_ += size;
   std::size_t i = 0;
-  while (i < size) {
-    switch (state_) {
-      case State::Sniffing:  // only Feed sniffs
-      case State::Broken:
-        return;
-      case State::Skip: {
-        std::uint64_t n = std::min<std::uint64_t>(skip_, size - i);
-        i += static_cast<std::size_t>(n);
-        skip_ -= n;
-        if (skip_ == 0) EndSkip();
-        break;
-      }
-      case State::Collect: {
-        std::size_t n = std::min(need_ - buffer_.size(), size - i);
-        buffer_.insert(buffer_.end(), data + i, data + i + n);
-        i += n;
-        if (buffer_.size() == need_) Handle(step_);
-        break;
-      }
-      case State::Trailer:
-        for (; i < size; ++i) {
-          if (data[i] != 0) {
-            Break();
-            return;
-          }
-        }
-        break;
-      case State::JpegMarkerStart:
-        if (data[i++] != 0xFF) {
+  while (i < size && state_ != State::Sniffing && state_ != State::Broken) {
+    Advance(data, size, i);
+    // The image ends where the walk first leaves it; all steps that end it
+    // do so right after the last byte they consumed.
+    if (end_ == 0 && (state_ == State::Trailer || state_ == State::Tail)) end_ = base + i;
+  }
+}
+
+void ImageScanner::Advance(const std::uint8_t* data, std::size_t size, std::size_t& i) {
+  switch (state_) {
+    case State::Sniffing:  // only Feed sniffs
+    case State::Broken:
+      return;
+    case State::Skip: {
+      std::uint64_t n = std::min<std::uint64_t>(skip_, size - i);
+      i += static_cast<std::size_t>(n);
+      skip_ -= n;
+      if (skip_ == 0) EndSkip();
+      break;
+    }
+    case State::Collect: {
+      std::size_t n = std::min(need_ - buffer_.size(), size - i);
+      buffer_.insert(buffer_.end(), data + i, data + i + n);
+      i += n;
+      if (buffer_.size() == need_) Handle(step_);
+      break;
+    }
+    case State::Trailer:
+      for (; i < size; ++i) {
+        if (data[i] != 0) {
           Break();
-        } else {
-          state_ = State::JpegMarkerCode;
+          return;
         }
-        break;
-      case State::JpegMarkerCode: {
-        std::uint8_t code = data[i++];
-        if (code != 0xFF) HandleJpegMarker(code);  // FF: fill byte
-        break;
       }
-      case State::JpegEntropy: {
-        const void* found = std::memchr(data + i, 0xFF, size - i);
-        if (found == nullptr) {
-          i = size;
-        } else {
-          i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - data) + 1;
-          state_ = State::JpegEntropyFF;
-        }
-        break;
+      break;
+    case State::Tail:
+      i = size;
+      break;
+    case State::JpegMarkerStart:
+      if (data[i++] != 0xFF) {
+        Break();
+      } else {
+        state_ = State::JpegMarkerCode;
       }
-      case State::JpegEntropyFF: {
-        std::uint8_t code = data[i++];
-        if (code == 0x00 || (code >= 0xD0 && code <= 0xD7)) {
-          state_ = State::JpegEntropy;  // a stuffed FF data byte or a restart
-        } else if (code != 0xFF) {
-          HandleJpegMarker(code);
-        }
-        break;
+      break;
+    case State::JpegMarkerCode: {
+      std::uint8_t code = data[i++];
+      if (code != 0xFF) HandleJpegMarker(code);  // FF: fill byte
+      break;
+    }
+    case State::JpegEntropy: {
+      const void* found = std::memchr(data + i, 0xFF, size - i);
+      if (found == nullptr) {
+        i = size;
+      } else {
+        i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - data) + 1;
+        state_ = State::JpegEntropyFF;
       }
-      case State::GifBlock: {
-        std::uint8_t introducer = data[i++];
-        if (introducer == 0x2C) {
-          Collect(9, Step::GifImageDescriptor);
-        } else if (introducer == 0x21) {
-          SkipThen(1, State::GifSubBlock);  // the extension's label
-        } else if (introducer == 0x3B) {
-          state_ = State::Trailer;
-        } else {
-          Break();
-        }
-        break;
+      break;
+    }
+    case State::JpegEntropyFF: {
+      std::uint8_t code = data[i++];
+      if (code == 0x00 || (code >= 0xD0 && code <= 0xD7)) {
+        state_ = State::JpegEntropy;  // a stuffed FF data byte or a restart
+      } else if (code != 0xFF) {
+        HandleJpegMarker(code);
       }
-      case State::GifSubBlock: {
-        std::uint8_t length = data[i++];
-        if (length == 0) {
-          state_ = State::GifBlock;  // the block terminator
-        } else {
-          SkipThen(length, State::GifSubBlock);
-        }
-        break;
+      break;
+    }
+    case State::GifBlock: {
+      std::uint8_t introducer = data[i++];
+      if (introducer == 0x2C) {
+        Collect(9, Step::GifImageDescriptor);
+      } else if (introducer == 0x21) {
+        SkipThen(1, State::GifSubBlock);  // the extension's label
+      } else if (introducer == 0x3B) {
+        state_ = State::Trailer;
+      } else {
+        Break();
       }
+      break;
+    }
+    case State::GifSubBlock: {
+      std::uint8_t length = data[i++];
+      if (length == 0) {
+        state_ = State::GifBlock;  // the block terminator
+      } else {
+        SkipThen(length, State::GifSubBlock);
+      }
+      break;
     }
   }
 }
@@ -289,7 +335,7 @@ void ImageScanner::HandleJpegMarker(std::uint8_t code) {
     // EOI ends the image only after scan data; before it the file is a
     // header and nothing more.
     if (scan_seen_) {
-      state_ = State::Trailer;
+      state_ = State::Tail;
     } else {
       Break();
     }
@@ -427,7 +473,97 @@ void ImageScanner::Handle(Step step) {
       SkipThen(file_size - kBmpSniffSize, State::Trailer);
       return;
     }
+    case Step::WebpHeader: {
+      if (!FourCc(b, "RIFF") || !FourCc(b + 8, "WEBP")) return Break();
+      // The size counts "WEBP" and the chunks: at least one chunk header.
+      std::uint32_t riff_size = LittleEndian32(b + 4);
+      if (riff_size < 4 + kWebpChunkHeaderSize) return Break();
+      webp_left_ = riff_size - 4;
+      NextWebpChunk(0);
+      return;
+    }
+    case Step::WebpChunkHead:
+      HandleWebpChunkHead();
+      return;
+    case Step::WebpChunkBody:
+      HandleWebpChunkBody();
+      return;
   }
+}
+
+void ImageScanner::NextWebpChunk(std::uint64_t count) {
+  if (webp_left_ == 0) {
+    // The RIFF size is used up: the image is whole if it held a picture.
+    if (!webp_image_seen_) return Break();
+    SkipThen(count, State::Trailer);
+  } else if (webp_left_ < kWebpChunkHeaderSize) {
+    Break();  // no room for another chunk header
+  } else {
+    SkipThen(count, State::Collect, Step::WebpChunkHead, kWebpChunkHeaderSize);
+  }
+}
+
+void ImageScanner::HandleWebpChunkHead() {
+  const std::uint8_t* b = buffer_.data();
+  std::memcpy(webp_fourcc_, b, 4);
+  webp_chunk_size_ = LittleEndian32(b + 4);
+  webp_left_ -= kWebpChunkHeaderSize;
+  const bool vp8 = FourCc(b, "VP8 ");
+  const bool vp8l = FourCc(b, "VP8L");
+  const bool vp8x = FourCc(b, "VP8X");
+  // A simple file is one VP8 or VP8L chunk; an extended one starts with
+  // VP8X and holds its picture in later chunks.
+  if (webp_first_chunk_ && !vp8 && !vp8l && !vp8x) return Break();
+  if (!webp_first_chunk_ && vp8x) return Break();
+  webp_first_chunk_ = false;
+  if (FourCc(b, "ANMF")) webp_image_seen_ = true;  // an animation frame
+  // The chunk and its pad byte to an even length must fit in what the RIFF
+  // size leaves; a last chunk of odd length may lack its pad.
+  std::uint64_t size = webp_chunk_size_;
+  if (size > webp_left_) return Break();
+  std::uint64_t padded = size + (size & 1);
+  if (padded > webp_left_) padded = size;
+  webp_left_ -= padded;
+  if (vp8 || vp8l || vp8x) {
+    std::size_t inspect = static_cast<std::size_t>(std::min<std::uint64_t>(size, kWebpInspect));
+    webp_rest_ = padded - inspect;
+    Collect(inspect, Step::WebpChunkBody);
+  } else {
+    NextWebpChunk(padded);
+  }
+}
+
+void ImageScanner::HandleWebpChunkBody() {
+  const std::uint8_t* b = buffer_.data();
+  const std::size_t got = buffer_.size();
+  const std::uint32_t size = webp_chunk_size_;
+  if (FourCc(webp_fourcc_, "VP8X")) {
+    // Flags, three reserved bytes, canvas width and height less one.
+    if (size != 10) return Break();
+  } else if (FourCc(webp_fourcc_, "VP8 ")) {
+    // The frame tag: a key frame (bit 0 clear), version 0..3, shown, and a
+    // first partition that fits in the chunk; then the start code and a
+    // size that is not zero.
+    if (got < 10) return Break();
+    std::uint32_t tag = LittleEndian24(b);
+    bool key_frame = (tag & 1) == 0;
+    std::uint32_t version = (tag >> 1) & 7;
+    bool shown = ((tag >> 4) & 1) != 0;
+    std::uint32_t first_partition = tag >> 5;
+    if (!key_frame || version > 3 || !shown || first_partition >= size) return Break();
+    if (b[3] != 0x9D || b[4] != 0x01 || b[5] != 0x2A) return Break();
+    if ((LittleEndian16(b + 6) & 0x3FFF) == 0 || (LittleEndian16(b + 8) & 0x3FFF) == 0) {
+      return Break();
+    }
+    webp_image_seen_ = true;
+  } else {  // VP8L
+    // The signature byte, then width and height less one (14 bits each),
+    // the alpha hint and a version that must be 0.
+    if (got < 5 || b[0] != 0x2F) return Break();
+    if ((LittleEndian32(b + 1) >> 29) != 0) return Break();
+    webp_image_seen_ = true;
+  }
+  NextWebpChunk(webp_rest_);
 }
 
 }  // namespace folivex

@@ -16,7 +16,7 @@
 
 namespace folivex {
 
-enum class ImageKind { None, Jpeg, Png, Gif, Bmp };
+enum class ImageKind { None, Jpeg, Png, Gif, Bmp, Webp };
 
 // What a JPEG's frame header says, plus the Adobe marker that decides how
 // four-component samples are to be read.
@@ -41,8 +41,9 @@ struct JpegInfo {
 };
 
 // The kind the first bytes announce: JPEG (FF D8 FF), PNG (its 8-byte
-// signature), GIF ("GIF87a" or "GIF89a") or BMP ("BM" with a known header
-// size). None for anything else, empty bytes included.
+// signature), GIF ("GIF87a" or "GIF89a"), BMP ("BM" with a known header
+// size) or WebP ("RIFF", four size bytes, "WEBP"). None for anything else,
+// empty bytes included.
 ImageKind SniffImage(const Bytes& bytes);
 ImageKind SniffImage(const std::uint8_t* data, std::size_t size);
 
@@ -54,12 +55,21 @@ std::optional<JpegInfo> ReadJpegInfo(const std::uint8_t* data, std::size_t size)
 std::optional<JpegInfo> ReadJpegInfo(const Bytes& bytes);
 
 // Whether the bytes are one whole image of a known kind, ending where the
-// format says it ends; zero bytes after that end are allowed (padding).
+// format says it ends.
 //   JPEG: SOI, a sound segment walk to a frame header and a scan, the scan
-//         data, and the EOI marker FF D9.
+//         data, and the EOI marker FF D9. Whatever follows EOI is allowed:
+//         cameras and editors append trailers, second pictures and
+//         metadata there, and readers stop at EOI.
 //   PNG:  the signature, IHDR first, chunks whose lengths fit, and IEND.
 //   GIF:  header, colour tables, blocks and sub-blocks, and the 0x3B trailer.
 //   BMP:  as many bytes as the file size in its header.
+//   WebP: "RIFF", its size, "WEBP", and chunks that fill exactly that size;
+//         the first chunk is VP8, VP8L or VP8X, an image chunk (VP8, VP8L,
+//         or animation frames) is there, and each image chunk's header
+//         agrees with its own length.
+// After the end of a PNG, GIF, BMP or WebP only zero bytes (padding) are
+// allowed: those formats end by count or by a mark that other bytes must
+// not follow.
 bool IsCompleteImage(const Bytes& bytes);
 bool IsCompleteImage(const std::uint8_t* data, std::size_t size);
 
@@ -80,6 +90,10 @@ class ImageScanner {
   // A JPEG's frame header once it has been read and found usable.
   const std::optional<JpegInfo>& Jpeg() const { return jpeg_; }
   std::uint64_t BytesFed() const { return fed_; }
+  // How many of the bytes fed belong to the image, up to and including its
+  // end mark; 0 until the end was reached. BytesFed() minus this is the
+  // trailer (padding, or anything after a JPEG's EOI).
+  std::uint64_t ImageSize() const { return end_; }
 
  private:
   enum class State {
@@ -88,6 +102,7 @@ class ImageScanner {
     Skip,       // drop skip_ bytes, then go on as SkipThen said
     Collect,    // gather need_ bytes into buffer_, then handle them
     Trailer,    // past the end mark: zero bytes only
+    Tail,       // past a JPEG's EOI: anything
     JpegMarkerStart,  // expecting FF
     JpegMarkerCode,   // after FF: fill bytes or the marker code
     JpegEntropy,      // scan data: looking for FF
@@ -105,9 +120,14 @@ class ImageScanner {
     GifHeader,
     GifImageDescriptor,
     BmpHeader,
+    WebpHeader,
+    WebpChunkHead,
+    WebpChunkBody,
   };
 
   void Run(const std::uint8_t* data, std::size_t size);
+  // One move of the walk over data[i...]; advances i.
+  void Advance(const std::uint8_t* data, std::size_t size, std::size_t& i);
   void StartKind(ImageKind kind);
   void Collect(std::size_t count, Step step);
   // Drops `count` bytes, then enters `next`; when `next` is Collect, it
@@ -118,6 +138,11 @@ class ImageScanner {
   void Handle(Step step);
   void HandleJpegMarker(std::uint8_t code);
   void HandleJpegSegment();
+  void HandleWebpChunkHead();
+  void HandleWebpChunkBody();
+  // Skips `count` bytes, then reads the next chunk header, or ends the
+  // image when the RIFF size is used up.
+  void NextWebpChunk(std::uint64_t count);
   void Break() { state_ = State::Broken; }
 
   ImageKind kind_ = ImageKind::None;
@@ -129,6 +154,8 @@ class ImageScanner {
   std::size_t need_ = 0;
   std::uint64_t skip_ = 0;
   std::uint64_t fed_ = 0;
+  std::uint64_t consumed_ = 0;  // bytes the walk has been given (Run)
+  std::uint64_t end_ = 0;
   std::vector<std::uint8_t> buffer_;
   std::optional<JpegInfo> jpeg_;
   // JPEG walk state.
@@ -138,6 +165,13 @@ class ImageScanner {
   JpegInfo frame_;
   // PNG walk state.
   bool png_first_chunk_ = true;
+  // WebP walk state.
+  std::uint64_t webp_left_ = 0;   // RIFF payload bytes after the current chunk
+  std::uint64_t webp_rest_ = 0;   // bytes of the current chunk after its inspected start
+  std::uint32_t webp_chunk_size_ = 0;
+  std::uint8_t webp_fourcc_[4] = {};
+  bool webp_first_chunk_ = true;
+  bool webp_image_seen_ = false;
 };
 
 // A file on disk checked in chunks through StreamFile, never held whole.
@@ -146,7 +180,8 @@ struct ImageFileScan {
   ImageKind kind = ImageKind::None;
   bool complete = false;
   std::optional<JpegInfo> jpeg;
-  std::uint64_t size = 0;
+  std::uint64_t size = 0;        // the whole file
+  std::uint64_t image_size = 0;  // the image up to its end mark, when complete
 };
 ImageFileScan ScanImageFile(const Text& path);
 

@@ -132,6 +132,71 @@ Bytes MakeBmp() {
   return out;
 }
 
+void AppendLittleEndian(Bytes& out, std::uint32_t value, int bytes) {
+  for (int k = 0; k < bytes; ++k) out.push_back(static_cast<std::uint8_t>(value >> (8 * k)));
+}
+
+// A RIFF chunk: FourCC, little-endian length, payload, a pad byte to an
+// even length.
+Bytes RiffChunk(const char* fourcc, const Bytes& payload) {
+  Bytes out;
+  Append(out, fourcc);
+  AppendLittleEndian(out, static_cast<std::uint32_t>(payload.size()), 4);
+  Append(out, payload);
+  if (payload.size() % 2) out.push_back(0);
+  return out;
+}
+
+Bytes MakeWebp(std::initializer_list<Bytes> chunks) {
+  Bytes body;
+  for (const Bytes& chunk : chunks) Append(body, chunk);
+  Bytes out;
+  Append(out, "RIFF");
+  AppendLittleEndian(out, static_cast<std::uint32_t>(body.size() + 4), 4);
+  Append(out, "WEBP");
+  Append(out, body);
+  return out;
+}
+
+// A VP8 key frame's header (frame tag, start code, size) and made-up
+// partition bytes: `size` bytes in all.
+struct Vp8Sample {
+  int width = 16;
+  int height = 8;
+  std::size_t size = 40;
+  std::uint32_t first_partition = 20;
+  bool key_frame = true;
+  bool shown = true;
+  int version = 0;
+};
+Bytes Vp8Payload(const Vp8Sample& s) {
+  Bytes out;
+  std::uint32_t tag = (s.key_frame ? 0u : 1u) | (static_cast<std::uint32_t>(s.version) << 1) |
+                      (s.shown ? 1u << 4 : 0u) | (s.first_partition << 5);
+  AppendLittleEndian(out, tag, 3);
+  Append(out, {0x9D, 0x01, 0x2A});
+  AppendLittleEndian(out, static_cast<std::uint32_t>(s.width), 2);
+  AppendLittleEndian(out, static_cast<std::uint32_t>(s.height), 2);
+  while (out.size() < s.size) out.push_back(static_cast<std::uint8_t>(out.size() * 7));
+  return out;
+}
+
+Bytes Vp8lPayload(int width, int height, int version = 0) {
+  Bytes out = {0x2F};
+  AppendLittleEndian(out, static_cast<std::uint32_t>(width - 1) |
+                              (static_cast<std::uint32_t>(height - 1) << 14) |
+                              (static_cast<std::uint32_t>(version) << 29), 4);
+  Append(out, {0x11, 0x22, 0x33});
+  return out;
+}
+
+Bytes Vp8xPayload(int width, int height) {
+  Bytes out = {0x10, 0, 0, 0};  // flags: alpha
+  AppendLittleEndian(out, static_cast<std::uint32_t>(width - 1), 3);
+  AppendLittleEndian(out, static_cast<std::uint32_t>(height - 1), 3);
+  return out;
+}
+
 Bytes Cut(Bytes bytes, std::size_t drop) {
   bytes.resize(bytes.size() - drop);
   return bytes;
@@ -151,6 +216,13 @@ const Bytes kProgressive = MakeJpegSample({.frame_marker = 0xC2});
 const Bytes kPng = MakePng();
 const Bytes kGif = MakeGif();
 const Bytes kBmp = MakeBmp();
+const Bytes kWebpLossy = MakeWebp({RiffChunk("VP8 ", Vp8Payload({}))});
+const Bytes kWebpLossless = MakeWebp({RiffChunk("VP8L", Vp8lPayload(16, 8))});
+// Extended: VP8X, an alpha chunk, the picture, and metadata of odd length
+// with its pad byte.
+const Bytes kWebpExtended =
+    MakeWebp({RiffChunk("VP8X", Vp8xPayload(16, 8)), RiffChunk("ALPH", Bytes(9, 3)),
+              RiffChunk("VP8 ", Vp8Payload({.size = 31})), RiffChunk("EXIF", Bytes(5, 1))});
 
 Bytes RealJpeg() {
   std::string file = MakeJpeg({.width = 40, .height = 24, .page = 3});
@@ -171,6 +243,10 @@ TEST(SniffImage, NamesTheKindFromTheFirstBytes) {
       {"GIF89a", kGif, ImageKind::Gif},
       {"GIF87a", FromText("GIF87a......."), ImageKind::Gif},
       {"BMP", kBmp, ImageKind::Bmp},
+      {"WebP", kWebpLossy, ImageKind::Webp},
+      {"WebP header alone", FromText("RIFF\x01\x02\x03\x04WEBP"), ImageKind::Webp},
+      {"RIFF holding a sound", FromText("RIFF\x24\x08\x00\x00WAVEfmt "), ImageKind::None},
+      {"RIFF and a size only", FromText("RIFF\x24\x08\x00\x00WEB"), ImageKind::None},
       {"empty", {}, ImageKind::None},
       {"two JPEG bytes", Bytes{0xFF, 0xD8}, ImageKind::None},
       {"HTML error page", FromText("<html><body>404 Not Found</body></html>"), ImageKind::None},
@@ -278,6 +354,10 @@ TEST(IsCompleteImage, AcceptsWholeImagesOfEachKind) {
       {"grey JPEG", MakeJpegSample({.components = 1})},
       {"Adobe CMYK JPEG", MakeJpegSample({.components = 4, .adobe = true})},
       {"JPEG with zero padding", Plus(kJpeg, Bytes(100, 0))},
+      // Readers stop at EOI; cameras and servers put all sorts after it.
+      {"JPEG with an HTML page after EOI", Plus(kJpeg, FromText("<html>Error</html>"))},
+      {"JPEG followed by a second picture", Plus(kJpeg, kJpeg)},
+      {"JPEG followed by a lone FF", Plus(kJpeg, Bytes{0xFF})},
       {"JPEG with fill bytes before a marker", [] {
          Bytes b = kJpeg;
          b.insert(b.begin() + 2, {0xFF, 0xFF});  // FF FF FF E0 ...
@@ -287,6 +367,17 @@ TEST(IsCompleteImage, AcceptsWholeImagesOfEachKind) {
       {"PNG with zero padding", Plus(kPng, Bytes(3, 0))},
       {"GIF", kGif},
       {"BMP", kBmp},
+      {"lossy WebP", kWebpLossy},
+      {"lossless WebP", kWebpLossless},
+      {"extended WebP with alpha and metadata", kWebpExtended},
+      {"WebP with zero padding after the RIFF size", Plus(kWebpLossless, Bytes(2, 0))},
+      {"WebP whose RIFF size leaves out the last pad byte", [] {
+         Bytes b = Cut(kWebpExtended, 1);
+         b[4] -= 1;
+         return b;
+       }()},
+      {"animated WebP", MakeWebp({RiffChunk("VP8X", Vp8xPayload(16, 8)),
+                                  RiffChunk("ANIM", Bytes(6, 0)), RiffChunk("ANMF", Bytes(40, 2))})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -324,8 +415,6 @@ TEST(IsCompleteImage, RejectsBrokenAndForeignBodies) {
       {"JPEG without EOI", Cut(kJpeg, 2)},
       {"JPEG with FF but no D9", Cut(kJpeg, 1)},
       {"JPEG header only", Bytes(kJpeg.begin(), kJpeg.begin() + 120)},
-      {"JPEG with bytes after EOI", Plus(kJpeg, FromText("<html>"))},
-      {"JPEG followed by another JPEG", Plus(kJpeg, kJpeg)},
       {"JPEG with EOI before any scan", eoi_without_scan},
       {"JPEG with a scan before the frame", scan_before_frame},
       {"JPEG ending in an EXIF thumbnail's EOI", thumbnail_eoi_in_app1},
@@ -356,6 +445,53 @@ TEST(IsCompleteImage, RejectsBrokenAndForeignBodies) {
       {"BMP shorter than its header says", Cut(kBmp, 1)},
       {"BMP longer than its header says, not zeros", Plus(kBmp, FromText("x"))},
       {"BMP size smaller than its headers", bmp_size_too_small},
+      {"WebP cut short", Cut(kWebpLossy, 1)},
+      {"WebP header only", Bytes(kWebpLossy.begin(), kWebpLossy.begin() + 12)},
+      {"WebP RIFF size too small for a chunk", [] {
+         Bytes b = kWebpLossy;
+         b[4] = 11;
+         b[5] = b[6] = b[7] = 0;
+         return b;
+       }()},
+      {"WebP chunk running past the RIFF size", [] {
+         Bytes b = kWebpLossy;
+         b[4] -= 2;
+         return b;
+       }()},
+      {"WebP RIFF size leaving room for half a chunk header", [] {
+         Bytes b = Plus(kWebpLossless, Bytes(4, 0));
+         b[4] += 4;
+         return b;
+       }()},
+      {"WebP with junk after the RIFF size", Plus(kWebpLossless, FromText("<html>"))},
+      {"WebP whose first chunk is no image chunk",
+       MakeWebp({RiffChunk("ALPH", Bytes(4, 0)), RiffChunk("VP8 ", Vp8Payload({}))})},
+      {"WebP with VP8X and no picture", MakeWebp({RiffChunk("VP8X", Vp8xPayload(16, 8))})},
+      {"WebP with VP8X of the wrong length",
+       MakeWebp({RiffChunk("VP8X", Plus(Vp8xPayload(16, 8), Bytes(2, 0))),
+                 RiffChunk("VP8L", Vp8lPayload(16, 8))})},
+      {"WebP with two VP8X chunks",
+       MakeWebp({RiffChunk("VP8X", Vp8xPayload(16, 8)), RiffChunk("VP8X", Vp8xPayload(16, 8)),
+                 RiffChunk("VP8L", Vp8lPayload(16, 8))})},
+      {"VP8 frame that is no key frame", MakeWebp({RiffChunk("VP8 ", Vp8Payload({.key_frame = false}))})},
+      {"VP8 frame not shown", MakeWebp({RiffChunk("VP8 ", Vp8Payload({.shown = false}))})},
+      {"VP8 version 4", MakeWebp({RiffChunk("VP8 ", Vp8Payload({.version = 4}))})},
+      {"VP8 first partition as long as the chunk",
+       MakeWebp({RiffChunk("VP8 ", Vp8Payload({.size = 40, .first_partition = 40}))})},
+      {"VP8 without its start code", [] {
+         Bytes payload = Vp8Payload({});
+         payload[4] = 0x02;
+         return MakeWebp({RiffChunk("VP8 ", payload)});
+       }()},
+      {"VP8 of width 0", MakeWebp({RiffChunk("VP8 ", Vp8Payload({.width = 0}))})},
+      {"VP8 chunk shorter than a frame header",
+       MakeWebp({RiffChunk("VP8 ", Cut(Vp8Payload({.size = 10}), 1))})},
+      {"VP8L without its signature byte", [] {
+         Bytes payload = Vp8lPayload(16, 8);
+         payload[0] = 0x2E;
+         return MakeWebp({RiffChunk("VP8L", payload)});
+       }()},
+      {"VP8L version 1", MakeWebp({RiffChunk("VP8L", Vp8lPayload(16, 8, 1))})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -369,6 +505,8 @@ const struct Sample {
 } kSamples[] = {
     {"JPEG", &kJpeg}, {"progressive JPEG", &kProgressive}, {"PNG", &kPng},
     {"GIF", &kGif},   {"BMP", &kBmp},
+    {"lossy WebP", &kWebpLossy}, {"lossless WebP", &kWebpLossless},
+    {"extended WebP", &kWebpExtended},
 };
 
 TEST(IsCompleteImage, NoCutOfAWholeImageIsWhole) {
@@ -405,14 +543,51 @@ TEST(ImageScanner, PiecesCutAnywhereGiveTheWholeVerdict) {
 }
 
 TEST(ImageScanner, JunkAfterTheEndBreaksForGood) {
-  ImageScanner scanner;
-  scanner.Feed(kJpeg);
-  scanner.Feed(Bytes(10, 0));
-  EXPECT_TRUE(scanner.Complete());
-  scanner.Feed(FromText("<"));
-  EXPECT_TRUE(scanner.Broken());
-  scanner.Feed(Bytes(10, 0));
-  EXPECT_FALSE(scanner.Complete());
+  for (const Bytes* image : {&kPng, &kWebpLossy}) {
+    ImageScanner scanner;
+    scanner.Feed(*image);
+    scanner.Feed(Bytes(10, 0));
+    EXPECT_TRUE(scanner.Complete());
+    scanner.Feed(FromText("<"));
+    EXPECT_TRUE(scanner.Broken());
+    scanner.Feed(Bytes(10, 0));
+    EXPECT_FALSE(scanner.Complete());
+  }
+}
+
+// The image's own bytes end at its end mark; a JPEG's trailer, whatever it
+// holds, stays outside them and never breaks the walk.
+TEST(ImageScanner, MeasuresTheImageApartFromWhatFollows) {
+  struct Case {
+    const char* name;
+    Bytes image;
+    Bytes after;
+  } cases[] = {
+      {"JPEG, HTML after it", kJpeg, FromText("<html><body>oops</body></html>")},
+      {"JPEG, a second JPEG after it", kJpeg, kJpeg},
+      {"JPEG, nothing after it", kJpeg, {}},
+      {"PNG, zero padding", kPng, Bytes(7, 0)},
+      {"GIF, zero padding", kGif, Bytes(1, 0)},
+      {"BMP, zero padding", kBmp, Bytes(3, 0)},
+      {"WebP, zero padding", kWebpExtended, Bytes(5, 0)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes whole = Plus(c.image, c.after);
+    for (std::size_t split : {std::size_t{1}, c.image.size() - 1, c.image.size(),
+                              c.image.size() + 1, whole.size()}) {
+      if (split > whole.size()) continue;
+      ImageScanner scanner;
+      scanner.Feed(whole.data(), split);
+      scanner.Feed(whole.data() + split, whole.size() - split);
+      ASSERT_TRUE(scanner.Complete()) << "split at " << split;
+      EXPECT_EQ(scanner.ImageSize(), c.image.size()) << "split at " << split;
+      EXPECT_EQ(scanner.BytesFed(), whole.size());
+    }
+  }
+  ImageScanner cut;
+  cut.Feed(Cut(kJpeg, 2));
+  EXPECT_EQ(cut.ImageSize(), 0u);
 }
 
 // Hostile input: damaged copies of every sample and random bytes behind
@@ -432,7 +607,8 @@ TEST(ImageScanner, DamagedInputNeitherCrashesNorDisagrees) {
     }
   }
   const Bytes signatures[] = {Bytes{0xFF, 0xD8, 0xFF}, Bytes(kPng.begin(), kPng.begin() + 8),
-                              FromText("GIF89a"), Bytes(kBmp.begin(), kBmp.begin() + 18)};
+                              FromText("GIF89a"), Bytes(kBmp.begin(), kBmp.begin() + 18),
+                              Bytes(kWebpLossy.begin(), kWebpLossy.begin() + 20)};
   for (const Bytes& signature : signatures) {
     for (int round = 0; round < 300; ++round) {
       Bytes input = signature;
@@ -490,7 +666,10 @@ TEST_F(ImageFileTest, ScansFilesInChunks) {
   } cases[] = {
       {"large JPEG", big_jpeg, ImageKind::Jpeg, true, 400},
       {"large JPEG cut short", Cut(big_jpeg, 70000), ImageKind::Jpeg, false, 400},
+      {"large JPEG with a trailer", Plus(big_jpeg, FromText("trailer")), ImageKind::Jpeg, true, 400},
       {"PNG", kPng, ImageKind::Png, true, 0},
+      {"WebP", kWebpExtended, ImageKind::Webp, true, 0},
+      {"WebP cut short", Cut(kWebpExtended, 8), ImageKind::Webp, false, 0},
       {"error page", FromText("<html>Not Found</html>"), ImageKind::None, false, 0},
       {"empty file", {}, ImageKind::None, false, 0},
   };
@@ -507,8 +686,9 @@ TEST_F(ImageFileTest, ScansFilesInChunks) {
     if (scan.jpeg) {
       EXPECT_EQ(scan.jpeg->width, c.width);
     }
+    EXPECT_EQ(scan.size, c.bytes.size());
     if (c.complete) {
-      EXPECT_EQ(scan.size, c.bytes.size());
+      EXPECT_EQ(scan.image_size, c.kind == ImageKind::Jpeg ? big_jpeg.size() : c.bytes.size());
     }
   }
   ImageFileScan missing = ScanImageFile(In("missing.jpg"));
