@@ -4,8 +4,10 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
+#include "cli/pdf_image.h"
 #include "platform/codepage.h"
 #include "platform/image_format.h"
 #include "platform/services.h"
@@ -128,19 +130,53 @@ class PdfWriter {
   std::vector<std::uint64_t> offsets_;  // object n at index n - 1
 };
 
-// Why a page file cannot be a page; empty when it can.
-std::string Unusable(const ImageFileScan& scan) {
-  if (!scan.opened) return "missing or unreadable";
-  if (scan.size == 0) return "empty file";
-  if (scan.kind != ImageKind::Jpeg) return "not a JPEG image";
-  if (!scan.jpeg || !scan.complete) return "JPEG cut short or damaged";
-  if (!scan.jpeg->IsCommonCoding()) {
-    return "JPEG coding that PDF readers do not decode (not 8-bit Huffman)";
+struct Refusal {
+  PdfSkipReason kind;
+  std::string reason;
+};
+
+const char* KindName(ImageKind kind) {
+  switch (kind) {
+    case ImageKind::Jpeg: return "JPEG";
+    case ImageKind::Png: return "PNG";
+    case ImageKind::Gif: return "GIF";
+    case ImageKind::Bmp: return "BMP";
+    case ImageKind::Webp: return "WebP";
+    case ImageKind::None: break;
   }
-  return {};
+  return "image";
 }
 
-std::string ImageDictionary(const JpegInfo& jpeg, std::uint64_t length) {
+// Why a page file cannot be a page, judged from its scan; nothing when it
+// may be one.
+std::optional<Refusal> Unusable(const ImageFileScan& scan) {
+  if (!scan.opened) return Refusal{PdfSkipReason::Missing, "missing or unreadable"};
+  if (scan.size == 0) return Refusal{PdfSkipReason::Empty, "empty file"};
+  if (scan.kind == ImageKind::None) return Refusal{PdfSkipReason::NotAnImage, "not an image"};
+  const std::string name = KindName(scan.kind);
+  if (!scan.complete) return Refusal{PdfSkipReason::Damaged, name + " cut short or damaged"};
+  if (scan.kind == ImageKind::Gif || scan.kind == ImageKind::Bmp) {
+    return Refusal{PdfSkipReason::Unsupported, name + " pages are not put into the PDF"};
+  }
+  if (scan.kind == ImageKind::Jpeg && (!scan.jpeg || !scan.jpeg->IsCommonCoding())) {
+    return Refusal{PdfSkipReason::Unsupported,
+                   "JPEG coding that PDF readers do not decode (not 8-bit Huffman)"};
+  }
+  return std::nullopt;
+}
+
+PdfSkipReason SkipReasonOf(DecodeFailure failure) {
+  switch (failure) {
+    case DecodeFailure::Unsupported: return PdfSkipReason::Unsupported;
+    case DecodeFailure::NoDecoder: return PdfSkipReason::NoDecoder;
+    case DecodeFailure::TooLarge: return PdfSkipReason::TooLarge;
+    case DecodeFailure::None:
+    case DecodeFailure::Damaged: break;
+  }
+  return PdfSkipReason::Damaged;
+}
+
+std::string JpegDictionary(const JpegInfo& jpeg, std::uint64_t length) {
   std::string colour_space = jpeg.components == 1   ? "/DeviceGray"
                              : jpeg.components == 3 ? "/DeviceRGB"
                                                     : "/DeviceCMYK";
@@ -154,29 +190,55 @@ std::string ImageDictionary(const JpegInfo& jpeg, std::uint64_t length) {
   return text;
 }
 
-// Copies the file into the stream and checks that what was copied is the
+// Copies the JPEG up to its end marker into the stream (what follows the
+// marker is no part of the picture) and checks that what was copied is the
 // same whole JPEG that was examined before: a file rewritten in between
 // would leave a stream that disagrees with its own dictionary.
-bool CopyJpeg(PdfWriter& out, const Text& path, std::uint64_t expected) {
+bool CopyJpeg(PdfWriter& out, const Text& path, std::uint64_t image_size) {
   StreamFile file(path, StreamFile::Mode::Read);
   if (!file.IsOpen()) return false;
   ImageScanner scanner;
   std::vector<std::uint8_t> chunk(kCopyChunk);
-  for (;;) {
+  while (scanner.BytesFed() < image_size) {
     std::size_t got = file.Read(chunk.data(), chunk.size());
     if (got == 0) break;
-    if (scanner.BytesFed() + got > expected) return false;
+    got = static_cast<std::size_t>(std::min<std::uint64_t>(got, image_size - scanner.BytesFed()));
     scanner.Feed(chunk.data(), got);
     out.PutBytes(chunk.data(), got);
     if (!out.Ok()) return false;
   }
-  return scanner.BytesFed() == expected && scanner.Complete();
+  return scanner.Complete() && scanner.ImageSize() == image_size;
+}
+
+// Writes a picture's image object, and its soft mask before it; returns the
+// image's object number.
+int WritePicture(PdfWriter& out, const PdfPicture& picture) {
+  auto write_stream = [&](int number, const PdfImageStream& stream, int mask) {
+    out.BeginObject(number);
+    std::string head = "<< /Type /XObject /Subtype /Image /Width " +
+                       std::to_string(picture.width) + " /Height " +
+                       std::to_string(picture.height) + " " + stream.entries;
+    if (mask) head += " /SMask " + Reference(mask);
+    head += " /Length " + std::to_string(stream.data.size()) + " >>\nstream\n";
+    out.Put(head);
+    out.PutBytes(stream.data.data(), stream.data.size());
+    out.Put("\nendstream");
+    out.EndObject();
+  };
+  int mask = 0;
+  if (picture.soft_mask) {
+    mask = out.NewObject();
+    write_stream(mask, *picture.soft_mask, 0);
+  }
+  const int image = out.NewObject();
+  write_stream(image, picture.image, mask);
+  return image;
 }
 
 }  // namespace
 
 PdfResult WritePdfBook(const Text& pdf_path, const Text& title,
-                       const std::vector<Text>& jpeg_paths) {
+                       const std::vector<Text>& page_paths) {
   PdfResult result;
   if (pdf_path.empty()) {
     result.error = "no file name for the PDF";
@@ -208,28 +270,61 @@ PdfResult WritePdfBook(const Text& pdf_path, const Text& title,
   out.Put("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
 
   std::vector<int> page_objects;
-  for (std::size_t index = 0; index < jpeg_paths.size(); ++index) {
-    const Text& path = jpeg_paths[index];
+  for (std::size_t index = 0; index < page_paths.size(); ++index) {
+    const Text& path = page_paths[index];
     ImageFileScan scan = ScanImageFile(path);
-    std::string reason = Unusable(scan);
-    if (!reason.empty()) {
-      result.skipped.push_back({index, path, reason});
+    if (std::optional<Refusal> refused = Unusable(scan)) {
+      result.skipped.push_back({index, path, refused->kind, refused->reason});
       continue;
     }
-    const JpegInfo& jpeg = *scan.jpeg;
 
-    const int image = out.NewObject();
-    out.BeginObject(image);
-    out.Put(ImageDictionary(jpeg, scan.size));
-    if (!CopyJpeg(out, path, scan.size)) {
-      if (!out.Ok()) return give_up("cannot write " + shown_temporary);
-      return give_up("page file " + GbkToUtf8(path) + " changed while the PDF was written");
+    int image = 0;
+    int pixel_width = 0;
+    int pixel_height = 0;
+    if (scan.kind == ImageKind::Jpeg) {
+      const JpegInfo& jpeg = *scan.jpeg;
+      image = out.NewObject();
+      out.BeginObject(image);
+      out.Put(JpegDictionary(jpeg, scan.image_size));
+      if (!CopyJpeg(out, path, scan.image_size)) {
+        if (!out.Ok()) return give_up("cannot write " + shown_temporary);
+        return give_up("page file " + GbkToUtf8(path) + " changed while the PDF was written");
+      }
+      out.Put("\nendstream");
+      out.EndObject();
+      pixel_width = jpeg.width;
+      pixel_height = jpeg.height;
+    } else {
+      // PNG or WebP: read whole and checked again, so what is decoded is
+      // the whole picture that was scanned.
+      const std::string name = KindName(scan.kind);
+      std::optional<Bytes> bytes = ReadBytesFile(path);
+      if (!bytes) {
+        result.skipped.push_back({index, path, PdfSkipReason::Missing, "missing or unreadable"});
+        continue;
+      }
+      if (SniffImage(*bytes) != scan.kind || !IsCompleteImage(*bytes)) {
+        result.skipped.push_back(
+            {index, path, PdfSkipReason::Damaged, name + " cut short or damaged"});
+        continue;
+      }
+      PdfPictureResult made =
+          scan.kind == ImageKind::Png ? PngPicture(*bytes) : WebpPicture(*bytes);
+      if (made.picture && made.picture->image.data.empty()) {
+        made = {std::nullopt, DecodeFailure::Unsupported, "could not be compressed"};
+      }
+      if (!made.picture) {
+        result.skipped.push_back(
+            {index, path, SkipReasonOf(made.failure), name + ": " + made.detail});
+        continue;
+      }
+      image = WritePicture(out, *made.picture);
+      pixel_width = made.picture->width;
+      pixel_height = made.picture->height;
     }
-    out.Put("\nendstream");
-    out.EndObject();
 
-    double width = jpeg.width;
-    double height = jpeg.height;
+    double width = pixel_width;
+    double height = pixel_height;
     double largest = std::max(width, height);
     if (largest > kLargestPageSide) {
       width = width * kLargestPageSide / largest;

@@ -14,8 +14,13 @@
 #include <regex>
 #include <string>
 
+#include <zlib.h>
+
+#include "platform/png_decode.h"
 #include "platform/services.h"
 #include "support/jpeg_maker.h"
+#include "support/png_maker.h"
+#include "support/webp_maker.h"
 
 namespace folivex {
 namespace {
@@ -55,6 +60,11 @@ Bytes SketchJpeg(int width, int height, int components, bool adobe) {
 }
 
 Bytes FromText(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes FromString(const std::string& bytes) { return Bytes(bytes.begin(), bytes.end()); }
+Bytes Cut(Bytes bytes, std::size_t keep) {
+  bytes.resize(keep);
+  return bytes;
+}
 
 // Just enough of a PDF reader to check what this writer makes.
 class PdfReader {
@@ -146,6 +156,71 @@ class PdfReader {
   std::map<int, std::size_t> offsets_;
   std::string trailer_;
 };
+
+// Any picture as RGBA, grey spread over the three colours, opaque where it
+// has no alpha: the form in which pictures are compared.
+std::vector<std::uint8_t> AsRgba(const DecodedPicture& picture) {
+  std::vector<std::uint8_t> out;
+  const std::size_t count = std::size_t(picture.width) * picture.height;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t* p = &picture.pixels[i * picture.channels];
+    const bool grey = picture.channels <= 2;
+    const bool alpha = picture.channels == 2 || picture.channels == 4;
+    out.insert(out.end(), {p[0], grey ? p[0] : p[1], grey ? p[0] : p[2],
+                           alpha ? p[picture.channels - 1] : std::uint8_t{255}});
+  }
+  return out;
+}
+
+void PutPngChunk(std::string& out, const char* type, const std::string& data) {
+  auto put32 = [&](std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>(v >> shift);
+  };
+  put32(static_cast<std::uint32_t>(data.size()));
+  const std::string body = std::string(type, 4) + data;
+  out += body;
+  put32(static_cast<std::uint32_t>(
+      crc32(0L, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()))));
+}
+
+// A Flate image stream with PNG predictors is a PNG's IDAT data: wrapped in
+// a PNG of the dictionary's size, colour space and depth, the PNG reader
+// gives its pixels.
+std::optional<DecodedPicture> FlateImagePixels(const std::string& dictionary,
+                                               const std::string& stream) {
+  if (dictionary.find("/Filter /FlateDecode") == std::string::npos ||
+      dictionary.find("/Predictor 15") == std::string::npos) {
+    return std::nullopt;
+  }
+  const int width = static_cast<int>(PdfReader::Number(dictionary, "/Width"));
+  const int height = static_cast<int>(PdfReader::Number(dictionary, "/Height"));
+  const int bits = static_cast<int>(PdfReader::Number(dictionary, "/BitsPerComponent"));
+  int colour_type = 2;
+  std::string palette;
+  std::smatch m;
+  if (std::regex_search(dictionary, m, std::regex("/Indexed /DeviceRGB \\d+ <([0-9A-F]*)>"))) {
+    colour_type = 3;
+    const std::string hex = m[1];
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+      palette += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    }
+  } else if (dictionary.find("/ColorSpace /DeviceGray") != std::string::npos) {
+    colour_type = 0;
+  }
+  std::string png = "\x89PNG\r\n\x1A\n";
+  std::string header;
+  for (int v : {width, height}) {
+    for (int shift = 24; shift >= 0; shift -= 8) header += static_cast<char>(v >> shift);
+  }
+  header += {static_cast<char>(bits), static_cast<char>(colour_type), 0, 0, 0};
+  PutPngChunk(png, "IHDR", header);
+  if (!palette.empty()) PutPngChunk(png, "PLTE", palette);
+  PutPngChunk(png, "IDAT", stream);
+  PutPngChunk(png, "IEND", "");
+  PngRead read = ReadPngLayout(reinterpret_cast<const std::uint8_t*>(png.data()), png.size());
+  if (!read.layout) return std::nullopt;
+  return DecodePng(*read.layout).picture;
+}
 
 class PdfBookTest : public ::testing::Test {
  protected:
@@ -373,6 +448,166 @@ TEST_F(PdfBookTest, PagesBeyondTheReadersLimitAreScaledDown) {
     EXPECT_NE(page_dictionary.find(std::string("/MediaBox ") + c.box), std::string::npos)
         << page_dictionary;
     EXPECT_EQ(PdfReader::Number(reader.Dictionary(images[0]), "/Width"), c.width);
+  }
+}
+
+// PNG and WebP pages come back from the PDF as exactly the pixels a reader
+// of the page file gets: PNG data PDF can read goes in unchanged, the rest
+// is decoded and deflated, alpha as a soft mask.
+TEST_F(PdfBookTest, EmbedsPngAndWebpPagesWithoutLoss) {
+  const JpegOptions picture = {.width = 31, .height = 23, .page = 6, .noise = 30};
+  const std::string webp_alpha = EncoderWebpSamples()[1].bytes;
+  PictureDecode webp_alpha_pixels =
+      DecodeWebp(reinterpret_cast<const std::uint8_t*>(webp_alpha.data()), webp_alpha.size());
+  const bool webp_decodes = webp_alpha_pixels.failure != DecodeFailure::NoDecoder;
+  DecodedPicture page_pixels{picture.width, picture.height, 3, PagePixels(picture)};
+  struct Page {
+    const char* name;
+    Bytes file;
+    std::optional<DecodedPicture> pixels;  // what the page shows
+    bool as_is;                            // the PNG's own IDAT data in the stream
+    bool webp;
+  };
+  auto png = [&](const char* name, PngOptions options, bool as_is) {
+    PngSample sample = MakePng(picture, options);
+    return Page{name, FromString(sample.bytes), sample.pixels, as_is, false};
+  };
+  std::vector<Page> pages = {
+      png("PNG RGB", {.colour_type = 2}, true),
+      png("PNG palette 4-bit", {.colour_type = 3, .bit_depth = 4}, true),
+      png("PNG grey 1-bit", {.colour_type = 0, .bit_depth = 1}, true),
+      png("PNG RGBA", {.colour_type = 6}, false),
+      png("PNG palette with alpha", {.colour_type = 3, .transparency = true}, false),
+      png("PNG interlaced", {.colour_type = 2, .interlaced = true}, false),
+      png("PNG grey 16-bit", {.colour_type = 0, .bit_depth = 16}, false),
+      {"WebP of our encoder", FromString(MakeWebp(picture)), page_pixels, false, true},
+      {"WebP with alpha of the real encoder", FromString(webp_alpha), webp_alpha_pixels.picture,
+       false, true},
+  };
+  std::vector<Text> paths;
+  for (std::size_t k = 0; k < pages.size(); ++k) {
+    paths.push_back(Put(std::to_string(k + 1) + (pages[k].webp ? ".webp" : ".png"), pages[k].file));
+  }
+  const Text pdf = In("book.pdf");
+  PdfResult result = WritePdfBook(pdf, "Book", paths);
+  ASSERT_TRUE(result.ok) << result.error;
+  std::vector<const Page*> shown;
+  std::size_t skipped = 0;
+  for (std::size_t k = 0; k < pages.size(); ++k) {
+    if (pages[k].webp && !webp_decodes) {
+      // A system without a WebP decoder names the page and leaves it out.
+      ASSERT_LT(skipped, result.skipped.size());
+      EXPECT_EQ(result.skipped[skipped].index, k);
+      EXPECT_EQ(result.skipped[skipped].kind, PdfSkipReason::NoDecoder);
+      EXPECT_NE(result.skipped[skipped].reason.find("WebP"), std::string::npos);
+      ++skipped;
+    } else {
+      shown.push_back(&pages[k]);
+    }
+  }
+  EXPECT_EQ(result.skipped.size(), skipped);
+  EXPECT_EQ(result.AllPagesIn(), webp_decodes);
+
+  PdfReader reader(ReadPdf(pdf));
+  ASSERT_TRUE(reader.Parse());
+  std::vector<int> images = reader.PageImages();
+  ASSERT_EQ(images.size(), shown.size());
+  for (std::size_t k = 0; k < images.size(); ++k) {
+    const Page& page = *shown[k];
+    SCOPED_TRACE(page.name);
+    ASSERT_TRUE(page.pixels);
+    const std::string image = reader.Dictionary(images[k]);
+    const std::string stream = reader.Stream(images[k]);
+    if (page.as_is) {
+      PngRead layout = ReadPngLayout(page.file.data(), page.file.size());
+      ASSERT_TRUE(layout.layout);
+      EXPECT_EQ(stream, std::string(layout.layout->data.begin(), layout.layout->data.end()));
+    }
+    std::optional<DecodedPicture> colour = FlateImagePixels(image, stream);
+    ASSERT_TRUE(colour) << image;
+    std::vector<std::uint8_t> got = AsRgba(*colour);
+    const int mask = PdfReader::Reference(image, "/SMask");
+    const bool has_alpha = page.pixels->channels == 2 || page.pixels->channels == 4;
+    EXPECT_EQ(mask != 0, has_alpha) << image;
+    if (mask) {
+      const std::string mask_dictionary = reader.Dictionary(mask);
+      EXPECT_NE(mask_dictionary.find("/ColorSpace /DeviceGray"), std::string::npos);
+      std::optional<DecodedPicture> alpha = FlateImagePixels(mask_dictionary, reader.Stream(mask));
+      ASSERT_TRUE(alpha) << mask_dictionary;
+      ASSERT_EQ(alpha->pixels.size() * 4, got.size());
+      for (std::size_t i = 0; i < alpha->pixels.size(); ++i) got[i * 4 + 3] = alpha->pixels[i];
+    }
+    EXPECT_TRUE(got == AsRgba(*page.pixels));
+    const std::string box = "/MediaBox [0 0 " + std::to_string(page.pixels->width) + " " +
+                            std::to_string(page.pixels->height) + "]";
+    EXPECT_NE(reader.PageOfImage(images[k]).find(box), std::string::npos);
+  }
+}
+
+// A JPEG's picture ends at its end marker: whatever a camera or a server
+// put after it stays in the page file and out of the PDF.
+TEST_F(PdfBookTest, JpegBytesAfterTheEndMarkerStayOut) {
+  const Bytes jpeg = RealJpeg(24, 16, 1);
+  Bytes with_trailer = jpeg;
+  for (char c : std::string("<html>trailer</html>")) with_trailer.push_back(static_cast<std::uint8_t>(c));
+  const Text page = Put("1.jpg", with_trailer);
+  const Text pdf = In("book.pdf");
+  PdfResult result = WritePdfBook(pdf, "", {page});
+  ASSERT_TRUE(result.AllPagesIn()) << result.error;
+  PdfReader reader(ReadPdf(pdf));
+  ASSERT_TRUE(reader.Parse());
+  std::vector<int> images = reader.PageImages();
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(reader.Stream(images[0]), std::string(jpeg.begin(), jpeg.end()));
+}
+
+TEST_F(PdfBookTest, EachLeftOutPageSaysWhy) {
+  Bytes bad_crc = FromString(MakePng({.width = 8, .height = 8}, {}).bytes);
+  bad_crc[40] ^= 0x01;
+  Bytes gif = FromText("GIF89a");
+  gif.insert(gif.end(), {1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 255, 255, 255, 0x2C, 0, 0, 0, 0, 1, 0,
+                         1, 0, 0, 2, 2, 0x4C, 0x01, 0, 0x3B});
+  const Bytes twelve_bit = [] {
+    Bytes b = SketchJpeg(8, 8, 3, false);
+    b[6] = 12;  // the frame header's sample precision
+    return b;
+  }();
+  Bytes webp_cut = FromString(MakeWebp({.width = 8, .height = 8}));
+  webp_cut.resize(webp_cut.size() - 5);
+  struct Case {
+    const char* name;
+    std::optional<Bytes> file;  // nullopt: no file at all
+    PdfSkipReason kind;
+  } cases[] = {
+      {"missing", std::nullopt, PdfSkipReason::Missing},
+      {"empty", Bytes{}, PdfSkipReason::Empty},
+      {"error page", FromText("<html>404</html>"), PdfSkipReason::NotAnImage},
+      {"JPEG cut short", Cut(RealJpeg(16, 16, 2), 300), PdfSkipReason::Damaged},
+      {"PNG with a wrong CRC", bad_crc, PdfSkipReason::Damaged},
+      {"WebP cut short", webp_cut, PdfSkipReason::Damaged},
+      {"GIF", gif, PdfSkipReason::Unsupported},
+      {"12-bit JPEG", twelve_bit, PdfSkipReason::Unsupported},
+  };
+  std::vector<Text> paths = {Put("good.jpg", RealJpeg(8, 8, 1))};
+  int n = 0;
+  for (const Case& c : cases) {
+    const Text path = In(std::to_string(++n) + ".page");
+    if (c.file) {
+      ASSERT_TRUE(WriteBytesFile(path, *c.file));
+    }
+    paths.push_back(path);
+  }
+  PdfResult result = WritePdfBook(In("book.pdf"), "", paths);
+  ASSERT_TRUE(result.ok) << result.error;
+  EXPECT_FALSE(result.AllPagesIn());
+  EXPECT_EQ(result.pages, std::vector<std::size_t>{0});
+  ASSERT_EQ(result.skipped.size(), std::size(cases));
+  for (std::size_t k = 0; k < std::size(cases); ++k) {
+    SCOPED_TRACE(cases[k].name);
+    EXPECT_EQ(result.skipped[k].index, k + 1);
+    EXPECT_EQ(result.skipped[k].path, paths[k + 1]);
+    EXPECT_EQ(result.skipped[k].kind, cases[k].kind);
+    EXPECT_FALSE(result.skipped[k].reason.empty());
   }
 }
 

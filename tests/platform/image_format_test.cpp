@@ -11,6 +11,7 @@
 
 #include "platform/services.h"
 #include "support/jpeg_maker.h"
+#include "support/webp_maker.h"
 
 namespace folivex {
 namespace {
@@ -147,7 +148,7 @@ Bytes RiffChunk(const char* fourcc, const Bytes& payload) {
   return out;
 }
 
-Bytes MakeWebp(std::initializer_list<Bytes> chunks) {
+Bytes WebpFile(std::initializer_list<Bytes> chunks) {
   Bytes body;
   for (const Bytes& chunk : chunks) Append(body, chunk);
   Bytes out;
@@ -216,12 +217,12 @@ const Bytes kProgressive = MakeJpegSample({.frame_marker = 0xC2});
 const Bytes kPng = MakePng();
 const Bytes kGif = MakeGif();
 const Bytes kBmp = MakeBmp();
-const Bytes kWebpLossy = MakeWebp({RiffChunk("VP8 ", Vp8Payload({}))});
-const Bytes kWebpLossless = MakeWebp({RiffChunk("VP8L", Vp8lPayload(16, 8))});
+const Bytes kWebpLossy = WebpFile({RiffChunk("VP8 ", Vp8Payload({}))});
+const Bytes kWebpLossless = WebpFile({RiffChunk("VP8L", Vp8lPayload(16, 8))});
 // Extended: VP8X, an alpha chunk, the picture, and metadata of odd length
 // with its pad byte.
 const Bytes kWebpExtended =
-    MakeWebp({RiffChunk("VP8X", Vp8xPayload(16, 8)), RiffChunk("ALPH", Bytes(9, 3)),
+    WebpFile({RiffChunk("VP8X", Vp8xPayload(16, 8)), RiffChunk("ALPH", Bytes(9, 3)),
               RiffChunk("VP8 ", Vp8Payload({.size = 31})), RiffChunk("EXIF", Bytes(5, 1))});
 
 Bytes RealJpeg() {
@@ -376,7 +377,7 @@ TEST(IsCompleteImage, AcceptsWholeImagesOfEachKind) {
          b[4] -= 1;
          return b;
        }()},
-      {"animated WebP", MakeWebp({RiffChunk("VP8X", Vp8xPayload(16, 8)),
+      {"animated WebP", WebpFile({RiffChunk("VP8X", Vp8xPayload(16, 8)),
                                   RiffChunk("ANIM", Bytes(6, 0)), RiffChunk("ANMF", Bytes(40, 2))})},
   };
   for (const Case& c : cases) {
@@ -465,33 +466,33 @@ TEST(IsCompleteImage, RejectsBrokenAndForeignBodies) {
        }()},
       {"WebP with junk after the RIFF size", Plus(kWebpLossless, FromText("<html>"))},
       {"WebP whose first chunk is no image chunk",
-       MakeWebp({RiffChunk("ALPH", Bytes(4, 0)), RiffChunk("VP8 ", Vp8Payload({}))})},
-      {"WebP with VP8X and no picture", MakeWebp({RiffChunk("VP8X", Vp8xPayload(16, 8))})},
+       WebpFile({RiffChunk("ALPH", Bytes(4, 0)), RiffChunk("VP8 ", Vp8Payload({}))})},
+      {"WebP with VP8X and no picture", WebpFile({RiffChunk("VP8X", Vp8xPayload(16, 8))})},
       {"WebP with VP8X of the wrong length",
-       MakeWebp({RiffChunk("VP8X", Plus(Vp8xPayload(16, 8), Bytes(2, 0))),
+       WebpFile({RiffChunk("VP8X", Plus(Vp8xPayload(16, 8), Bytes(2, 0))),
                  RiffChunk("VP8L", Vp8lPayload(16, 8))})},
       {"WebP with two VP8X chunks",
-       MakeWebp({RiffChunk("VP8X", Vp8xPayload(16, 8)), RiffChunk("VP8X", Vp8xPayload(16, 8)),
+       WebpFile({RiffChunk("VP8X", Vp8xPayload(16, 8)), RiffChunk("VP8X", Vp8xPayload(16, 8)),
                  RiffChunk("VP8L", Vp8lPayload(16, 8))})},
-      {"VP8 frame that is no key frame", MakeWebp({RiffChunk("VP8 ", Vp8Payload({.key_frame = false}))})},
-      {"VP8 frame not shown", MakeWebp({RiffChunk("VP8 ", Vp8Payload({.shown = false}))})},
-      {"VP8 version 4", MakeWebp({RiffChunk("VP8 ", Vp8Payload({.version = 4}))})},
+      {"VP8 frame that is no key frame", WebpFile({RiffChunk("VP8 ", Vp8Payload({.key_frame = false}))})},
+      {"VP8 frame not shown", WebpFile({RiffChunk("VP8 ", Vp8Payload({.shown = false}))})},
+      {"VP8 version 4", WebpFile({RiffChunk("VP8 ", Vp8Payload({.version = 4}))})},
       {"VP8 first partition as long as the chunk",
-       MakeWebp({RiffChunk("VP8 ", Vp8Payload({.size = 40, .first_partition = 40}))})},
+       WebpFile({RiffChunk("VP8 ", Vp8Payload({.size = 40, .first_partition = 40}))})},
       {"VP8 without its start code", [] {
          Bytes payload = Vp8Payload({});
          payload[4] = 0x02;
-         return MakeWebp({RiffChunk("VP8 ", payload)});
+         return WebpFile({RiffChunk("VP8 ", payload)});
        }()},
-      {"VP8 of width 0", MakeWebp({RiffChunk("VP8 ", Vp8Payload({.width = 0}))})},
+      {"VP8 of width 0", WebpFile({RiffChunk("VP8 ", Vp8Payload({.width = 0}))})},
       {"VP8 chunk shorter than a frame header",
-       MakeWebp({RiffChunk("VP8 ", Cut(Vp8Payload({.size = 10}), 1))})},
+       WebpFile({RiffChunk("VP8 ", Cut(Vp8Payload({.size = 10}), 1))})},
       {"VP8L without its signature byte", [] {
          Bytes payload = Vp8lPayload(16, 8);
          payload[0] = 0x2E;
-         return MakeWebp({RiffChunk("VP8L", payload)});
+         return WebpFile({RiffChunk("VP8L", payload)});
        }()},
-      {"VP8L version 1", MakeWebp({RiffChunk("VP8L", Vp8lPayload(16, 8, 1))})},
+      {"VP8L version 1", WebpFile({RiffChunk("VP8L", Vp8lPayload(16, 8, 1))})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -513,6 +514,18 @@ TEST(IsCompleteImage, NoCutOfAWholeImageIsWhole) {
   Bytes real = RealJpeg();
   std::vector<Sample> samples(std::begin(kSamples), std::end(kSamples));
   samples.push_back({"real JPEG", &real});
+  std::vector<Bytes> webp_files;
+  std::vector<std::string> names;
+  for (const EncoderWebp& sample : EncoderWebpSamples()) {
+    webp_files.emplace_back(sample.bytes.begin(), sample.bytes.end());
+    names.push_back("real encoder's " + sample.name + " WebP");
+  }
+  const std::string own = MakeWebp({.width = 9, .height = 5});
+  webp_files.emplace_back(own.begin(), own.end());
+  names.push_back("our lossless WebP");
+  for (std::size_t k = 0; k < webp_files.size(); ++k) {
+    samples.push_back({names[k].c_str(), &webp_files[k]});
+  }
   for (const Sample& s : samples) {
     SCOPED_TRACE(s.name);
     ASSERT_TRUE(IsCompleteImage(*s.bytes));

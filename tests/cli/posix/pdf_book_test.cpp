@@ -1,7 +1,9 @@
 // The PDF book judged by other readers: qpdf checks the file's structure and
 // hands back each image stream raw, pdfinfo reads pages, sizes and title,
-// pdftoppm draws the pages so the colours can be checked. The test pictures
-// come from the test encoder and from ImageMagick (grey, CMYK, progressive).
+// pdftoppm draws the pages so the colours can be checked, and pdftocairo
+// draws them pixel for pixel. The test pictures
+// come from the test encoder and from ImageMagick (grey, CMYK, progressive),
+// and from the PNG and WebP makers.
 #include "cli/pdf_book.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +21,12 @@
 #include <regex>
 #include <string>
 
+#include "platform/picture.h"
+#include "platform/png_decode.h"
 #include "platform/services.h"
 #include "support/jpeg_maker.h"
+#include "support/png_maker.h"
+#include "support/webp_maker.h"
 
 namespace folivex {
 namespace {
@@ -184,6 +190,109 @@ TEST_F(PdfBookToolsTest, ReadersSeeEveryPageAsWritten) {
     EXPECT_NEAR(got.r, p.colour.r, p.tolerance);
     EXPECT_NEAR(got.g, p.colour.g, p.tolerance);
     EXPECT_NEAR(got.b, p.colour.b, p.tolerance);
+  }
+}
+
+// What a page shows on white paper: grey spread over the colours, alpha
+// blended with white.
+std::vector<std::uint8_t> OnWhite(const DecodedPicture& picture) {
+  std::vector<std::uint8_t> out;
+  const std::size_t count = std::size_t(picture.width) * picture.height;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t* p = &picture.pixels[i * picture.channels];
+    const bool grey = picture.channels <= 2;
+    const int alpha = picture.channels == 2 || picture.channels == 4 ? p[picture.channels - 1] : 255;
+    for (int c = 0; c < 3; ++c) {
+      const int value = grey ? p[0] : p[c];
+      out.push_back(static_cast<std::uint8_t>((value * alpha + 255 * (255 - alpha) + 127) / 255));
+    }
+  }
+  return out;
+}
+
+// PNG and WebP pages drawn by another reader show the page file's pixels,
+// sample for sample (alpha over white paper within the reader's rounding).
+TEST_F(PdfBookToolsTest, PngAndWebpPagesDrawAsTheirPixels) {
+  const JpegOptions picture = {.width = 45, .height = 33, .page = 8, .noise = 50};
+  const EncoderWebp& lossy_alpha = EncoderWebpSamples()[1];
+  PictureDecode lossy_alpha_pixels = DecodeWebp(
+      reinterpret_cast<const std::uint8_t*>(lossy_alpha.bytes.data()), lossy_alpha.bytes.size());
+  ASSERT_TRUE(lossy_alpha_pixels.picture) << lossy_alpha_pixels.detail;
+  struct Page {
+    const char* name;
+    std::string file;
+    std::string bytes;
+    DecodedPicture pixels;
+    int tolerance;
+  };
+  auto png = [&](const char* name, const char* file, PngOptions options, int tolerance) {
+    PngSample sample = MakePng(picture, options);
+    return Page{name, file, sample.bytes, sample.pixels, tolerance};
+  };
+  const std::vector<Page> pages = {
+      png("PNG RGB, as it is", "1.png", {.colour_type = 2}, 0),
+      png("PNG palette 2-bit, as it is", "2.png", {.colour_type = 3, .bit_depth = 2}, 0),
+      png("PNG grey 1-bit, as it is", "3.png", {.colour_type = 0, .bit_depth = 1}, 0),
+      png("PNG RGBA", "4.png", {.colour_type = 6}, 2),
+      png("PNG interlaced RGBA 16-bit", "5.png",
+          {.colour_type = 6, .bit_depth = 16, .interlaced = true}, 2),
+      {"WebP of our encoder", "6.webp", MakeWebp(picture),
+       DecodedPicture{picture.width, picture.height, 3, PagePixels(picture)}, 0},
+      {"lossy WebP with alpha of the real encoder", "7.webp", lossy_alpha.bytes,
+       *lossy_alpha_pixels.picture, 2},
+  };
+  std::vector<Text> paths;
+  for (const Page& page : pages) {
+    paths.push_back((root_ / page.file).string());
+    ASSERT_TRUE(WriteBytesFile(paths.back(), Bytes(page.bytes.begin(), page.bytes.end())));
+  }
+  const fs::path pdf = root_ / "book.pdf";
+  PdfResult result = WritePdfBook(pdf.string(), "", paths);
+  ASSERT_TRUE(result.AllPagesIn()) << result.error;
+
+  CommandResult check = RunCommand("qpdf --check " + Quoted(pdf));
+  EXPECT_EQ(check.exit_code, 0) << check.output;
+  EXPECT_NE(check.output.find("No syntax or stream encoding errors"), std::string::npos)
+      << check.output;
+  CommandResult info = RunCommand("pdfinfo " + Quoted(pdf));
+  ASSERT_EQ(info.exit_code, 0) << info.output;
+  EXPECT_TRUE(std::regex_search(info.output, std::regex("\nPages: +" + std::to_string(pages.size()) + "\n")))
+      << info.output;
+
+  for (std::size_t k = 0; k < pages.size(); ++k) {
+    const Page& page = pages[k];
+    SCOPED_TRACE(page.name);
+    const std::string number = std::to_string(k + 1);
+    // pdftoppm resamples even at one pixel to the point, so it only has to
+    // draw the page at its size; cairo's drawing keeps every pixel.
+    const fs::path drawn = root_ / ("page" + number);
+    CommandResult rendered = RunCommand("pdftoppm -r 72 -singlefile -f " + number + " -l " +
+                                        number + " " + Quoted(pdf) + " " + Quoted(drawn));
+    ASSERT_EQ(rendered.exit_code, 0) << rendered.output;
+    int width = 0, height = 0;
+    MiddlePixel(ReadAll(drawn.string() + ".ppm"), &width, &height);
+    EXPECT_EQ(width, page.pixels.width);
+    EXPECT_EQ(height, page.pixels.height);
+
+    const fs::path exact = root_ / ("exact" + number);
+    rendered = RunCommand("pdftocairo -png -r 72 -singlefile -f " + number + " -l " + number +
+                          " " + Quoted(pdf) + " " + Quoted(exact));
+    ASSERT_EQ(rendered.exit_code, 0) << rendered.output;
+    const std::string png = ReadAll(exact.string() + ".png");
+    PngRead read = ReadPngLayout(reinterpret_cast<const std::uint8_t*>(png.data()), png.size());
+    ASSERT_TRUE(read.layout) << read.detail;
+    PictureDecode got = DecodePng(*read.layout);
+    ASSERT_TRUE(got.picture) << got.detail;
+    ASSERT_EQ(got.picture->width, page.pixels.width);
+    ASSERT_EQ(got.picture->height, page.pixels.height);
+    const std::vector<std::uint8_t> shown = OnWhite(*got.picture);
+    const std::vector<std::uint8_t> expected = OnWhite(page.pixels);
+    ASSERT_EQ(shown.size(), expected.size());
+    int worst = 0;
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+      worst = std::max(worst, std::abs(shown[i] - expected[i]));
+    }
+    EXPECT_LE(worst, page.tolerance) << "largest difference of a sample";
   }
 }
 
