@@ -5,6 +5,7 @@ folivex_packages=(
   cmake ninja-build g++ pkg-config
   googletest libgtest-dev libbenchmark-dev
   libcurl4-openssl-dev libssl-dev openssl
+  libwebp-dev webp zlib1g-dev libz-mingw-w64-dev
   g++-mingw-w64-x86-64-posix wine wine64
   xvfb x11-apps imagemagick xdotool xclip fonts-wqy-microhei locales
   qpdf poppler-utils aria2 wget curl gnuplot-nox clang

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/image_format.h"
 #include "support/sample_site.h"
 
 namespace folivex {
@@ -23,9 +24,12 @@ const std::string kPagesLeft = "pages: \"", kPagesRight = "\",";
 const std::string kBaseLeft = "class=\"form-control af-left\" readonly value=\"";
 const std::string kBaseRight = "index.html\">\n ";
 
-ParsedResponse Get(int port, const std::string& path) {
-  return ParseResponse(ExchangeRaw(port, "GET " + path + " HTTP/1.0\r\n\r\n").bytes);
+ParsedResponse Get(int port, const std::string& path, const std::string& referer = "") {
+  const std::string head = referer.empty() ? "" : "Referer: " + referer + "\r\n";
+  return ParseResponse(ExchangeRaw(port, "GET " + path + " HTTP/1.0\r\n" + head + "\r\n").bytes);
 }
+
+Bytes AsBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 TEST(SampleSite, BookPageCarriesTheFields) {
   const std::string title = "\xE6\x98\xA5\xE5\xA4\xA9";  // 春天
@@ -107,6 +111,69 @@ TEST(SampleSite, ServesPagesAndTheirFaults) {
   EXPECT_EQ(site.ImageRequests("b", 4), 2);
   EXPECT_EQ(site.ImageRequests("b", 1), 1);
   EXPECT_EQ(site.ImageRequests("b", 9), 0);
+}
+
+TEST(SampleSite, ServesBooksTheWaysCurrentHostsDo) {
+  SampleSite site;
+  const JpegOptions small = {.width = 40, .height = 30};
+  site.AddBook({.id = "webp", .pages = 3, .picture = small, .format = PageFormat::Webp,
+                .other_extension_status = 403});
+  site.AddBook({.id = "png", .pages = 3, .picture = small,
+                .page_formats = {{2, PageFormat::Png}}});
+  site.AddBook({.id = "trailer", .pages = 2, .picture = small, .jpeg_trailer = "CAMERA\x01\x02"});
+  site.AddBook({.id = "referer", .pages = 2, .picture = small, .referer_check = true});
+  ASSERT_TRUE(site.Start()) << site.error();
+  const int port = site.server().port();
+  struct Case {
+    const char* name;
+    std::string id;
+    int page;
+    std::string extension;
+    std::string referer;
+    int status;
+    ImageKind kind;  // None: no picture expected
+    const char* content_type;
+  } cases[] = {
+      {"WebP page", "webp", 1, "webp", "", 200, ImageKind::Webp, "image/webp"},
+      {"WebP book refuses .jpg", "webp", 1, "jpg", "", 403, ImageKind::None, nullptr},
+      {"WebP book, past the last page", "webp", 4, "webp", "", 404, ImageKind::None, nullptr},
+      {"JPEG page of a book with a PNG page", "png", 1, "jpg", "", 200, ImageKind::Jpeg,
+       "image/jpeg"},
+      {"PNG page under .jpg", "png", 2, "jpg", "", 200, ImageKind::Png, "image/png"},
+      {"JPEG book answers .webp with 404", "png", 1, "webp", "", 404, ImageKind::None, nullptr},
+      {"JPEG with a trailer", "trailer", 1, "jpg", "", 200, ImageKind::Jpeg, "image/jpeg"},
+      {"no Referer", "referer", 1, "jpg", "", 403, ImageKind::None, nullptr},
+      {"another page as Referer", "referer", 1, "jpg", "http://127.0.0.1/elsewhere.html", 403,
+       ImageKind::None, nullptr},
+      {"the book page as Referer", "referer", 1, "jpg", site.BookUrl("referer"), 200,
+       ImageKind::Jpeg, "image/jpeg"},
+      {"the book's folder as Referer", "referer", 2, "jpg", site.BaseUrl("referer"), 200,
+       ImageKind::Jpeg, "image/jpeg"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ParsedResponse reply = Get(port, SampleSite::ImagePath(c.id, c.page, c.extension), c.referer);
+    EXPECT_EQ(reply.status, c.status);
+    if (c.kind == ImageKind::None) continue;
+    EXPECT_EQ(reply.body, site.PageBytes(c.id, c.page));
+    EXPECT_EQ(reply.Header("Content-Type"), c.content_type);
+    EXPECT_EQ(SniffImage(AsBytes(reply.body)), c.kind);
+    EXPECT_TRUE(IsCompleteImage(AsBytes(reply.body)));
+  }
+  // The trailer is part of the page as served, outside the picture itself.
+  const std::string& with_trailer = site.PageBytes("trailer", 1);
+  ASSERT_GT(with_trailer.size(), 8u);
+  EXPECT_EQ(with_trailer.substr(with_trailer.size() - 8), "CAMERA\x01\x02");
+  ImageScanner scanner;
+  scanner.Feed(AsBytes(with_trailer));
+  EXPECT_EQ(scanner.ImageSize(), with_trailer.size() - 8);
+
+  EXPECT_EQ(site.Extension("webp"), "webp");
+  EXPECT_EQ(site.Extension("png"), "jpg");
+  EXPECT_EQ(site.ImageUrl("webp", 3), site.ImageBase("webp") + "3.webp");
+  EXPECT_EQ(site.ImageRequests("webp", 1), 2) << "one .webp and one .jpg request";
+  EXPECT_EQ(site.ImageRequests("webp", 1, "jpg"), 1);
+  EXPECT_EQ(site.ImageRequests("png", 1), 2);
 }
 
 }  // namespace

@@ -6,10 +6,32 @@
 #include <thread>
 #include <vector>
 
+#include "support/png_maker.h"
+#include "support/webp_maker.h"
+
 namespace folivex {
 namespace {
 
 const char kImageFolder[] = "files/mobile/";
+// Every extension a picture address may have; requests for any of them
+// are answered and counted.
+const char* const kExtensions[] = {"jpg", "webp", "png"};
+
+const char* ExtensionOf(PageFormat format) { return format == PageFormat::Webp ? "webp" : "jpg"; }
+
+const char* ContentTypeOf(PageFormat format) {
+  switch (format) {
+    case PageFormat::Webp: return "image/webp";
+    case PageFormat::Png: return "image/png";
+    case PageFormat::Jpeg: break;
+  }
+  return "image/jpeg";
+}
+
+PageFormat FormatOf(const BookSpec& spec, int page) {
+  auto found = spec.page_formats.find(page);
+  return found == spec.page_formats.end() ? spec.format : found->second;
+}
 
 std::string WithCrLf(std::string_view text) {
   std::string out;
@@ -60,11 +82,23 @@ std::string SampleSite::BaseUrl(const std::string& id) const {
 }
 
 std::string SampleSite::ImageUrl(const std::string& id, int page) const {
-  return ImageBase(id) + std::to_string(page) + ".jpg";
+  return ImageBase(id) + std::to_string(page) + "." + Extension(id);
 }
 
-std::string SampleSite::ImagePath(const std::string& id, int page) {
-  return "/" + id + "/" + kImageFolder + std::to_string(page) + ".jpg";
+std::string SampleSite::ImagePath(const std::string& id, int page, const std::string& extension) {
+  return "/" + id + "/" + kImageFolder + std::to_string(page) + "." + extension;
+}
+
+std::string SampleSite::Extension(const std::string& id) const {
+  std::lock_guard lock(mutex_);
+  auto found = books_.find(id);
+  return ExtensionOf(found == books_.end() ? PageFormat::Jpeg : found->second->spec.format);
+}
+
+int SampleSite::ImageRequests(const std::string& id, int page) const {
+  int count = 0;
+  for (const char* extension : kExtensions) count += ImageRequests(id, page, extension);
+  return count;
 }
 
 const std::string& SampleSite::PageBytes(const std::string& id, int page) {
@@ -112,8 +146,21 @@ const std::string& SampleSite::Picture(std::unique_lock<std::mutex>& lock, Book&
   JpegOptions options = book.spec.picture;
   options.page = page;
   if (book.spec.page_size) options.target_size = book.spec.page_size;
+  const PageFormat format = FormatOf(book.spec, page);
+  const std::string trailer = book.spec.jpeg_trailer;
   lock.unlock();
-  std::string picture = MakeJpeg(options);
+  std::string picture;
+  switch (format) {
+    case PageFormat::Jpeg:
+      picture = MakeJpeg(options) + trailer;
+      break;
+    case PageFormat::Webp:
+      picture = MakeWebp(options);
+      break;
+    case PageFormat::Png:
+      picture = MakePng(options, {}).bytes;
+      break;
+  }
   lock.lock();
   // Another connection may have made the same picture meanwhile; both are
   // equal, and the first one stays (map entries never move).
@@ -171,16 +218,31 @@ Response SampleSite::Answer(const std::string& id, const RecordedRequest& reques
     return Apply(book, request.path, book.spec.book_page_fault,
                  Response::Ok(RenderBookPage(book.spec)));
   }
-  if (rest.rfind(kImageFolder, 0) == 0 && rest.size() > 4 &&
-      rest.compare(rest.size() - 4, 4, ".jpg") == 0) {
-    std::string number = rest.substr(sizeof kImageFolder - 1,
-                                     rest.size() - 4 - (sizeof kImageFolder - 1));
+  const std::size_t dot = rest.rfind('.');
+  if (rest.rfind(kImageFolder, 0) == 0 && dot != std::string::npos &&
+      dot > sizeof kImageFolder - 1) {
+    const std::string extension = rest.substr(dot + 1);
+    std::string number = rest.substr(sizeof kImageFolder - 1, dot - (sizeof kImageFolder - 1));
     bool digits = !number.empty() && number.size() < 9 && number[0] != '0' &&
                   number.find_first_not_of("0123456789") == std::string::npos;
     int page = digits ? std::atoi(number.c_str()) : 0;
-    if (page >= 1 && page <= book.spec.pages) {
+    const bool known = std::find(std::begin(kExtensions), std::end(kExtensions), extension) !=
+                       std::end(kExtensions);
+    if (known && page >= 1 && page <= book.spec.pages) {
+      if (book.spec.referer_check) {
+        const std::string referer = request.Header("Referer");
+        if (referer != BookUrl(id) && referer != BaseUrl(id)) {
+          return Response::HtmlError(403, "Forbidden");
+        }
+      }
+      if (extension != ExtensionOf(book.spec.format)) {
+        return Response::HtmlError(book.spec.other_extension_status,
+                                   book.spec.other_extension_status == 403 ? "Forbidden"
+                                                                           : "Not Found");
+      }
+      const std::string content_type = ContentTypeOf(FormatOf(book.spec, page));
       auto fault = book.spec.page_faults.find(page);
-      Response good = Response::Ok(Picture(lock, book, page), "image/jpeg");
+      Response good = Response::Ok(Picture(lock, book, page), content_type);
       return fault == book.spec.page_faults.end()
                  ? good
                  : Apply(book, request.path, fault->second, std::move(good));

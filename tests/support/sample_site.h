@@ -1,8 +1,11 @@
 // A sample flip-book site on the loopback test server: book pages in UTF-8
 // with the title, page count and base address fields the analysis cuts out,
-// and real JPEG page images at BASE + "files/mobile/" + n + ".jpg", where
-// BASE = http://127.0.0.1:PORT/<book id>/. Every page and the book page can
-// be made to fail in the ways a real server does.
+// and real page images at BASE + "files/mobile/" + n + ".jpg" (or ".webp"
+// for a WebP book), where BASE = http://127.0.0.1:PORT/<book id>/. Every
+// page and the book page can be made to fail in the ways a real server
+// does, and books can be served the ways current hosting serves them: WebP
+// only, PNG bodies under a .jpg name, bytes after a JPEG's end marker, and
+// pictures refused without the book page as Referer.
 //
 //   folivex::SampleSite site;
 //   site.AddBook({.id = "b1", .title = "春天的书", .pages = 5});
@@ -24,6 +27,11 @@
 #include "support/test_server.h"
 
 namespace folivex {
+
+// The format of a page picture. A WebP book serves its pages at n.webp and
+// answers the n.jpg address with an error; JPEG and PNG pictures are served
+// at n.jpg, as sites do that convert pages without renaming them.
+enum class PageFormat { Jpeg, Webp, Png };
 
 // How one address of a book misbehaves. The default serves it normally.
 struct PageFault {
@@ -51,6 +59,22 @@ struct BookSpec {
   std::optional<std::string> raw_page;         // the whole book page body, as is
   PageFault book_page_fault;             // for the book page itself
   std::map<int, PageFault> page_faults;  // by page number, from 1
+
+  // The format of every page picture, and the address extension the book
+  // serves them under.
+  PageFormat format = PageFormat::Jpeg;
+  // Pages whose picture is of another format, served under the book's
+  // extension all the same (a PNG at n.jpg).
+  std::map<int, PageFormat> page_formats;
+  // What a WebP book answers at n.jpg (and a JPEG book at n.webp): 404 or
+  // 403, as hosts differ.
+  int other_extension_status = 404;
+  // Bytes after the end marker of every JPEG picture (a camera trailer,
+  // appended metadata); they are part of the page as served.
+  std::string jpeg_trailer;
+  // Pictures are refused (403) unless the request's Referer is the book
+  // page's address (BookUrl or BaseUrl), as a hotlink check does.
+  bool referer_check = false;
 };
 
 struct SiteOptions {
@@ -81,11 +105,17 @@ class SampleSite {
   // The address a user copies: BASE + "index.html".
   std::string BookUrl(const std::string& id) const { return BaseUrl(id) + "index.html"; }
   std::string ImageBase(const std::string& id) const { return BaseUrl(id) + "files/mobile/"; }
+  // The address of page `page`'s picture under the book's own extension.
   std::string ImageUrl(const std::string& id, int page) const;
-  // The request path of page `page`'s picture: "/<id>/files/mobile/<n>.jpg".
-  static std::string ImagePath(const std::string& id, int page);
+  // The request path of page `page`'s picture:
+  // "/<id>/files/mobile/<n>.<extension>".
+  static std::string ImagePath(const std::string& id, int page,
+                               const std::string& extension = "jpg");
+  // "jpg" or "webp": the extension the book serves its pictures under.
+  std::string Extension(const std::string& id) const;
 
-  // The bytes a good answer for the picture of `page` carries.
+  // The bytes a good answer for the picture of `page` carries (a JPEG's
+  // trailer included).
   const std::string& PageBytes(const std::string& id, int page);
   // Encodes every page picture of the book now, on `threads` threads, so
   // that the first request for a page does not wait for its encoding.
@@ -93,8 +123,10 @@ class SampleSite {
   // The book page body as served (UTF-8).
   std::string BookPage(const std::string& id) const;
 
-  int ImageRequests(const std::string& id, int page) const {
-    return server_.RequestCount(ImagePath(id, page));
+  // Requests for page `page`'s picture, under every extension asked for.
+  int ImageRequests(const std::string& id, int page) const;
+  int ImageRequests(const std::string& id, int page, const std::string& extension) const {
+    return server_.RequestCount(ImagePath(id, page, extension));
   }
   int BookPageRequests(const std::string& id) const;
 

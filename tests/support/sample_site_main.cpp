@@ -21,13 +21,18 @@ const char kHelp[] =
     "  --port N          port to listen on; 0 (the default) lets the system pick\n"
     "  --books K         number of books, ids book1..bookK (default 1)\n"
     "  --pages P         pages per book (default 10)\n"
-    "  --size S          bytes per page picture, padded exactly (default 153600)\n"
+    "  --size S          bytes per JPEG picture, padded exactly (default 153600)\n"
     "  --width W         picture width in pixels (default 600)\n"
     "  --height H        picture height in pixels (default 800)\n"
     "  --latency-ms L    delay before every answer (default 0)\n"
     "  --rate B          bytes per second per connection, 0 = no cap (default 0)\n"
     "  --title TEXT      title of the first book, UTF-8 (default a Chinese title);\n"
     "                    later books get the same title followed by their number\n"
+    "  --format F        jpeg (the default) or webp: the pictures' format; a WebP\n"
+    "                    book serves n.webp and answers n.jpg with 404\n"
+    "  --png-page N      page N's picture is a PNG, served as n.jpg\n"
+    "  --jpeg-trailer T  bytes T after the end marker of every JPEG picture\n"
+    "  --referer-check   pictures answer 403 unless the Referer is the book page\n"
     "  --until-stdin-closes\n"
     "                    stop when standard input reaches its end; without this\n"
     "                    the server runs until it is killed\n"
@@ -55,6 +60,10 @@ int main(int argc, char** argv) {
   long long latency = 0, rate = 0;
   std::string title = "\xE6\x98\xA5\xE5\xA4\xA9\xE7\x9A\x84\xE7\x94\xBB\xE5\x86\x8C";  // 春天的画册
   bool until_stdin_closes = false;
+  folivex::PageFormat format = folivex::PageFormat::Jpeg;
+  long long png_page = 0;
+  std::string jpeg_trailer;
+  bool referer_check = false;
   for (int i = 1; i < argc; ++i) {
     if (NumberArgument(argc, argv, i, "--port", port) ||
         NumberArgument(argc, argv, i, "--books", books) ||
@@ -63,11 +72,23 @@ int main(int argc, char** argv) {
         NumberArgument(argc, argv, i, "--width", width) ||
         NumberArgument(argc, argv, i, "--height", height) ||
         NumberArgument(argc, argv, i, "--latency-ms", latency) ||
-        NumberArgument(argc, argv, i, "--rate", rate)) {
+        NumberArgument(argc, argv, i, "--rate", rate) ||
+        NumberArgument(argc, argv, i, "--png-page", png_page)) {
       continue;
     }
     if (std::strcmp(argv[i], "--title") == 0 && i + 1 < argc) {
       title = argv[++i];
+    } else if (std::strcmp(argv[i], "--format") == 0 && i + 1 < argc) {
+      const std::string name = argv[++i];
+      if (name != "jpeg" && name != "webp") {
+        std::fprintf(stderr, "folivex-sample-site: --format: jpeg or webp, not %s\n", name.c_str());
+        return 2;
+      }
+      format = name == "webp" ? folivex::PageFormat::Webp : folivex::PageFormat::Jpeg;
+    } else if (std::strcmp(argv[i], "--jpeg-trailer") == 0 && i + 1 < argc) {
+      jpeg_trailer = argv[++i];
+    } else if (std::strcmp(argv[i], "--referer-check") == 0) {
+      referer_check = true;
     } else if (std::strcmp(argv[i], "--until-stdin-closes") == 0) {
       until_stdin_closes = true;
     } else if (std::strcmp(argv[i], "--help") == 0) {
@@ -96,6 +117,10 @@ int main(int argc, char** argv) {
     book.page_size = static_cast<std::size_t>(size);
     book.picture.width = static_cast<int>(width);
     book.picture.height = static_cast<int>(height);
+    book.format = format;
+    if (png_page > 0) book.page_formats[static_cast<int>(png_page)] = folivex::PageFormat::Png;
+    book.jpeg_trailer = jpeg_trailer;
+    book.referer_check = referer_check;
     site.AddBook(book);
   }
   // Every picture is encoded before the addresses are printed, so that
