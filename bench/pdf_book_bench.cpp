@@ -80,6 +80,22 @@ BENCHMARK(BM_WebpPageAsPdfImage)
     ->ArgsProduct({{0, 1}, {1, 6, 9}})
     ->Unit(benchmark::kMillisecond);
 
+// For comparison only (the PDF does not do this): the same decoded page
+// encoded again as a baseline JPEG at quality 92 by the test encoder, the
+// lossy alternative to the lossless image.
+void BM_WebpPageAsJpegForComparison(benchmark::State& state) {
+  const Bytes webp = PageWebp(3, NoiseOf(state));
+  const DecodedPicture picture = *DecodeWebp(webp.data(), webp.size()).picture;
+  std::size_t size = 0;
+  for (auto _ : state) {
+    size = EncodeJpeg(picture.pixels, picture.width, picture.height, 92, true, "").size();
+  }
+  state.SetLabel(LabelOf(state));
+  state.counters["webp_bytes"] = static_cast<double>(webp.size());
+  state.counters["jpeg_bytes"] = static_cast<double>(size);
+}
+BENCHMARK(BM_WebpPageAsJpegForComparison)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 void BM_WritePdfBook(benchmark::State& state) {
   const fs::path folder = fs::temp_directory_path() / "folivex-bench-pdf";
   fs::create_directories(folder);

@@ -41,9 +41,9 @@ struct PdfPictureResult {
   std::string detail;  // in UTF-8, for people; empty on success
 };
 
-// zlib's level for the samples this module deflates: 6, its usual default,
-// which the PDF benchmark shows within 1% of level 9 in size on page
-// pictures at a third of the time.
+// zlib's level for the samples this module deflates: 6, its usual default.
+// On decoded WebP pages the PDF benchmark finds level 9 at most 4% smaller
+// for up to four times the time, and level 1 up to 23% larger.
 inline constexpr int kPdfDeflateLevel = 6;
 
 PdfPictureResult PngPicture(const Bytes& png);
