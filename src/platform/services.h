@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/controls.h"
+#include "platform/failure.h"
 #include "text/text.h"
 
 namespace folivex {
@@ -115,8 +116,12 @@ struct FetchResult {
   int status = 0;       // HTTP status code; 0 when no response came
   Bytes body;           // the bytes received, whatever the status
   Text content_type;    // as the server sent it, empty when absent
-  std::string error;    // empty when the exchange completed; else why not
-  bool Completed() const { return error.empty(); }
+  // Seconds the server asked the client to wait (Retry-After), when it did.
+  std::optional<int> retry_after_s;
+  // Empty when the exchange completed; else why not. A completed exchange
+  // may still carry any status: judging it is the caller's business.
+  std::optional<Failure> failure;
+  bool Completed() const { return !failure; }
 };
 
 // One GET of an http or https address without the part from its first "#",
