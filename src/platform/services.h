@@ -10,17 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/controls.h"
 #include "platform/failure.h"
 #include "text/text.h"
 
 namespace folivex {
-
-// --- Controls (act on the host installed with UseControls) ---------------
-Text GetText(Control control);
-void SetText(Control control, const Text& text);
-void SetPicture(Control control, const Bytes& image);
-void SetPosition(Control control, int value);
 
 // Handles the calling thread's window messages until none is waiting; a quit
 // message stops it and stays queued. Does nothing where there is no window.

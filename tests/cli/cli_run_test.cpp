@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "analysis/save_folder.h"
 #include "platform/services.h"
 #include "support/sample_site.h"
 #include "support/scratch_folder.h"
@@ -15,11 +14,6 @@ namespace fs = std::filesystem;
 // folivex-dl run in this process against the sample site.
 class CliRunTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    UseControls(nullptr);
-    SetMessageHook(nullptr);
-    ReleaseSaveFolder();
-  }
   int Run(std::vector<std::string> args) {
     args.insert(args.begin(), {"-q", "-o", out_.text(), "--retries", "2"});
     return RunCli(args);
