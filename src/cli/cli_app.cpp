@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "analysis/book_analysis.h"
-#include "analysis/folder_name.h"
+#include "analysis/book_folder.h"
 #include "cli/options.h"
 #include "cli/pdf_book.h"
 #include "cli/progress.h"
@@ -51,12 +51,14 @@ bool RunBook(const CliOptions& options, const std::string& url, const Text& outp
     return false;
   }
   const Text title = options.title ? Utf8ToGbkText(*options.title) : analysis.title;
-  const Text folder_name = SafeFolderName(title, address);
-  const Text save_folder = ConcatText(output_root, PathSeparator(), folder_name, PathSeparator());
+  // A folder of this book's own, even when another book has the title.
+  const BookFolder book_folder = PrepareBookFolder(output_root, title, address, analysis.image_base);
+  const Text& folder_name = book_folder.name;
+  const Text& save_folder = book_folder.path;
   const std::string book = GbkToUtf8(title);
   const std::string folder = GbkToUtf8(save_folder);
-  if (!FolderExists(save_folder) && !CreateFolder(save_folder)) {
-    Err("folivex-dl: " + url + ": cannot create the folder " + folder);
+  if (book_folder.failure) {
+    Err("folivex-dl: " + url + ": cannot use the folder " + folder + ": " + Describe(*book_folder.failure));
     return false;
   }
 
