@@ -113,6 +113,12 @@ class MemoryControls final : public ControlHost {
   std::unique_ptr<State> state_;
 };
 
+// The controls of the installed host, from any thread.
+Text GetText(Control control);
+void SetText(Control control, const Text& text);
+void SetPicture(Control control, const Bytes& image);
+void SetPosition(Control control, int value);
+
 // Installs the host that GetText, SetText, SetPicture and SetPosition act on.
 void UseControls(std::shared_ptr<ControlHost> host);
 std::shared_ptr<ControlHost> CurrentControls();
