@@ -2,9 +2,22 @@
 
 #include "analysis/decode.h"
 #include "http/request.h"
+#include "platform/image_format.h"
 #include "text/markers.h"
 
 namespace folivex {
+namespace {
+
+// The cover address answered, but with no picture: refused, missing, or
+// something else in its place. A failed exchange is no such answer: the
+// same network would fail the other address too.
+bool NoPicture(const FetchResult& cover) {
+  if (!cover.Completed()) return false;
+  if (cover.status == 403 || cover.status == 404) return true;
+  return cover.status >= 200 && cover.status <= 299 && SniffImage(cover.body) == ImageKind::None;
+}
+
+}  // namespace
 
 BookAnalysis AnalyzeBook(const Text& address, const FetchOptions& options) {
   BookAnalysis result;
@@ -19,10 +32,24 @@ BookAnalysis AnalyzeBook(const Text& address, const FetchOptions& options) {
   // The base address ends with "/", so the image folder is appended directly.
   result.base = ExtractBetweenFirst(result.page, kBaseStart, kBaseEnd);
   result.image_base = ConcatText(result.base, kImageFolder);
-  result.cover_address = PageImageAddress(result.image_base, 1);
+  result.cover_address = PageImageAddress(result.image_base, 1, result.page_extension);
   // The cover is page 1: a download can save these bytes without asking
-  // for them again.
-  result.cover = Fetch(result.cover_address, options);
+  // for them again. Picture requests name the book page, as a browser's do.
+  FetchOptions picture_options = options;
+  picture_options.referer = address;
+  result.cover = Fetch(result.cover_address, picture_options);
+  if (NoPicture(result.cover)) {
+    // Books of newer hosting have WebP pages only; the extension that gives
+    // the cover serves every page.
+    const Text webp_address = PageImageAddress(result.image_base, 1, "webp");
+    FetchResult webp = Fetch(webp_address, picture_options);
+    if (webp.Completed() && webp.status >= 200 && webp.status <= 299 &&
+        SniffImage(webp.body) != ImageKind::None) {
+      result.page_extension = "webp";
+      result.cover_address = webp_address;
+      result.cover = std::move(webp);
+    }
+  }
   if (result.PageCount() < 1) {
     result.problem = AnalysisProblem::NoPageCount;
   } else if (result.base.empty()) {
@@ -31,8 +58,8 @@ BookAnalysis AnalyzeBook(const Text& address, const FetchOptions& options) {
   return result;
 }
 
-Text PageImageAddress(const Text& image_base, int page) {
-  return ConcatText(image_base, IntToText(page), ".jpg");
+Text PageImageAddress(const Text& image_base, int page, const Text& extension) {
+  return ConcatText(image_base, IntToText(page), ".", extension);
 }
 
 }  // namespace folivex

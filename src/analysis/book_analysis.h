@@ -27,7 +27,11 @@ struct BookAnalysis {
   Text page_count;     // as found, unconverted
   Text base;           // the book's folder address, ending with "/"
   Text image_base;     // base + "files/mobile/"
-  Text cover_address;  // base + "files/mobile/1.jpg"
+  // The extension of the book's page addresses, chosen once from the
+  // cover: "jpg", or "webp" when 1.jpg is refused (403, 404) or is no
+  // picture and 1.webp is one.
+  Text page_extension = "jpg";
+  Text cover_address;  // image_base + "1." + page_extension
   FetchResult cover;   // what that address gave (page 1 of the book)
 
   // The page count as a number; 0 when the page gave none.
@@ -45,10 +49,12 @@ inline constexpr std::string_view kImageFolder = "files/mobile/";
 
 // Fetches the book page at `address` (taken to be UTF-8 whatever it says),
 // cuts the title, the page count and the base address out of it, and
-// fetches the cover, page 1. Every request obeys `options`.
+// fetches the cover, page 1, naming `address` as its Referer. A JPEG book
+// costs two requests; only when 1.jpg gives no picture is 1.webp asked for.
+// Every request obeys `options`.
 BookAnalysis AnalyzeBook(const Text& address, const FetchOptions& options);
 
-// The address of page n's image: the image base, n, ".jpg".
-Text PageImageAddress(const Text& image_base, int page);
+// The address of page n's image: the image base, n, "." and the extension.
+Text PageImageAddress(const Text& image_base, int page, const Text& extension = "jpg");
 
 }  // namespace folivex

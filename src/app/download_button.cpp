@@ -35,8 +35,9 @@ Text CompletionMessage(const DownloadReport& report) {
 }
 
 PageTarget WindowPageTarget(int page) {
-  return PageTarget{PageImageAddress(GetText(Control::下载绝对地址框), page),
-                    ConcatText(SaveFolder(), IntToText(page), ".jpg")};
+  const Text extension = PageExtension();
+  return PageTarget{PageImageAddress(GetText(Control::下载绝对地址框), page, extension),
+                    ConcatText(SaveFolder(), IntToText(page), ".", extension)};
 }
 
 void LaunchDownload(std::int32_t) {
@@ -54,6 +55,8 @@ void DownloadPages(std::int32_t) {
   settings.threads = std::clamp<int>(TextToInt(GetText(Control::编辑框_线程数)), 1, kMaxThreads);
   // The window replaces pages of the same name, as a fresh download should.
   settings.keep_complete = false;
+  // Picture requests name the book page, as a browser's do.
+  settings.fetch.referer = GetText(Control::书籍地址框);
 
   const auto on_finished = [](const PageOutcome&, int finished) {
     SetText(Control::进度标签, IntToText(finished));

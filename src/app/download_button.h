@@ -16,12 +16,14 @@ void LaunchDownload(std::int32_t unused);
 
 // The page worker: the page count is read from 页数框 once, the number of
 // pages in flight from 编辑框_线程数 (1..32); each page comes from
-// 下载绝对地址框 + n + ".jpg" and goes to SaveFolder + n + ".jpg", both read
-// afresh for every page. The argument is not used.
+// 下载绝对地址框 + n + "." + the book's page extension and goes to
+// SaveFolder + n + "." + the extension of its real format, both read afresh
+// for every page, with 书籍地址框 as the Referer. The argument is not used.
 void DownloadPages(std::int32_t unused);
 
-// Where page n of the analysed book comes from and goes:
-// 下载绝对地址框 + n + ".jpg" and SaveFolder + n + ".jpg", as they are now.
+// Where page n of the analysed book comes from and goes, as they are now:
+// 下载绝对地址框 + n + "." + PageExtension() and SaveFolder + n + "." + the
+// same extension (the engine puts a picture of another format under its own).
 PageTarget WindowPageTarget(int page);
 
 // The progress bar's position after `finished` of `total` pages: the

@@ -17,6 +17,11 @@ std::shared_ptr<const Text>& Current() {
   return current;
 }
 
+Text& PageExtensionValue() {
+  static Text extension = "jpg";
+  return extension;
+}
+
 }  // namespace
 
 Text SaveFolder() {
@@ -44,6 +49,16 @@ void ReleaseSaveFolder() {
     std::lock_guard guard(Lock());
     previous = std::exchange(Current(), nullptr);
   }
+}
+
+Text PageExtension() {
+  std::lock_guard guard(Lock());
+  return PageExtensionValue();
+}
+
+void ReplacePageExtension(Text extension) {
+  std::lock_guard guard(Lock());
+  PageExtensionValue() = std::move(extension);
 }
 
 }  // namespace folivex

@@ -18,4 +18,9 @@ void ReplaceSaveFolder(Text folder);
 // Releases the value at exit. Workers that still hold a copy keep theirs.
 void ReleaseSaveFolder();
 
+// The extension of the analysed book's page addresses, "jpg" or "webp",
+// written and read like the save folder; "jpg" before the first analysis.
+Text PageExtension();
+void ReplacePageExtension(Text extension);
+
 }  // namespace folivex

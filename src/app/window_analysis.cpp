@@ -18,6 +18,7 @@ BookAnalysis AnalyzeBookInWindow(const Text& folder_root) {
     SetText(Control::书名框, analysis.title);
     SetText(Control::页数框, analysis.page_count);
     SetText(Control::下载绝对地址框, analysis.image_base);
+    ReplacePageExtension(analysis.page_extension);
     SetPicture(Control::封面框, analysis.cover.body);
   }
   // Made from whatever 书名框 holds now: after a failed fetch the previous

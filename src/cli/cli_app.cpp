@@ -37,6 +37,7 @@ FetchOptions FetchOptionsFor(const CliOptions& options) {
     fetch.connect_timeout_ms = *options.timeout_seconds * 1000;
     fetch.idle_timeout_ms = *options.timeout_seconds * 1000;
   }
+  if (options.user_agent) fetch.user_agent = Utf8ToGbkText(*options.user_agent);
   return fetch;
 }
 
@@ -75,9 +76,11 @@ bool RunBook(const CliOptions& options, const std::string& url, const Text& outp
   settings.keep_complete = !options.overwrite;
   settings.prefetched = std::make_pair(analysis.cover_address, analysis.cover);
   settings.fetch = fetch;
+  // Page requests name the book page, as a browser's picture requests do.
+  settings.fetch.referer = address;
   const auto target_for = [&](int n) {
-    return PageTarget{PageImageAddress(analysis.image_base, n),
-                      ConcatText(save_folder, IntToText(n), ".jpg")};
+    return PageTarget{PageImageAddress(analysis.image_base, n, analysis.page_extension),
+                      ConcatText(save_folder, IntToText(n), ".", analysis.page_extension)};
   };
   ProgressPrinter progress(book, static_cast<int>(pages.size()), IsTerminal(TerminalStream::Err),
                            options.quiet);
@@ -99,7 +102,7 @@ bool RunBook(const CliOptions& options, const std::string& url, const Text& outp
   if (options.pdf) {
     std::vector<Text> files;
     for (const PageOutcome& o : report.outcomes) {
-      if (o.status != PageStatus::Failed) files.push_back(target_for(o.page).path);
+      if (o.status != PageStatus::Failed) files.push_back(o.path);
     }
     const Text pdf_path = ConcatText(output_root, PathSeparator(), folder_name, ".pdf");
     if (files.empty()) {

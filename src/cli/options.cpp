@@ -28,7 +28,7 @@ constexpr OptionInfo kOptions[] = {
     {"output", 'o', true}, {"threads", 'j', true}, {"retries", 0, true},
     {"timeout", 0, true},  {"pages", 0, true},     {"title", 0, true},
     {"pdf", 0, false},     {"overwrite", 0, false}, {"quiet", 'q', false},
-    {"version", 0, false}, {"help", 'h', false},
+    {"version", 0, false}, {"help", 'h', false},    {"user-agent", 0, true},
 };
 
 const OptionInfo* FindLong(const std::string& name) {
@@ -70,6 +70,12 @@ std::string Apply(CliOptions& options, const OptionInfo& o, const std::string& v
   } else if (name == "title") {
     if (value.empty()) return "--title needs a text";
     options.title = value;
+  } else if (name == "user-agent") {
+    if (value.empty()) return "--user-agent needs a text";
+    if (value.find_first_of("\r\n") != std::string::npos) {
+      return "--user-agent must be one line";
+    }
+    options.user_agent = value;
   } else if (name == "pdf") {
     options.pdf = true;
   } else if (name == "overwrite") {
@@ -185,7 +191,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 std::string UsageText() {
   return "Usage: folivex-dl [options] URL...\n"
          "Saves every page image of each flip-book as 1.jpg, 2.jpg, ... in a folder\n"
-         "named after the book.\n"
+         "named after the book; a page of another format gets its own extension\n"
+         "(1.webp, 2.png).\n"
          "\n"
          "Options:\n"
          "  -o, --output DIR     where the book folders go (default: the current folder)\n"
@@ -195,6 +202,7 @@ std::string UsageText() {
          "                       (default: 15 s to connect, 30 s without data)\n"
          "      --pages LIST     only these pages, e.g. 1-20,25,30-\n"
          "      --title TEXT     name the folder and the PDF TEXT instead of the book's title\n"
+         "      --user-agent TEXT  send TEXT as the User-Agent instead of an old browser's\n"
          "      --pdf            also write <name>.pdf beside the folder, every saved page\n"
          "                       in order\n"
          "      --overwrite      fetch every page again; without it, pages already on disk\n"

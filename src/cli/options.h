@@ -29,6 +29,7 @@ struct CliOptions {
   std::optional<int> timeout_seconds;
   std::optional<PageList> pages;
   std::optional<std::string> title;  // UTF-8
+  std::optional<std::string> user_agent;  // one line
   bool pdf = false;
   bool overwrite = false;
   bool quiet = false;

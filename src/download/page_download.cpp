@@ -27,8 +27,35 @@ void RemoveLeftovers(const Text& folder) {
   }
 }
 
-// Checked in chunks, so a resume does not read every kept page whole.
-bool CompleteImageOnDisk(const Text& path) { return ScanImageFile(path).complete; }
+// The page path with `extension` in place of its own: the extension
+// starts at the last dot of the file name.
+Text WithExtension(const Text& path, std::string_view extension) {
+  const std::size_t dot = path.rfind('.');
+  const std::size_t separator = path.find_last_of("/\\");
+  const bool has_extension = dot != Text::npos && (separator == Text::npos || dot > separator);
+  return ConcatText(has_extension ? std::string_view(path).substr(0, dot) : std::string_view(path),
+                    ".", extension);
+}
+
+// A complete picture of the page on disk under any picture extension, the
+// target's own first; checked in chunks, so a resume does not read every
+// kept page whole. Empty when there is none.
+Text CompletePageOnDisk(const Text& path) {
+  if (ScanImageFile(path).complete) return path;
+  for (const char* extension : kImageExtensions) {
+    const Text other = WithExtension(path, extension);
+    if (other != path && ScanImageFile(other).complete) return other;
+  }
+  return Text();
+}
+
+// Removes the page's files under the other picture extensions.
+void RemoveOtherPictures(const Text& saved) {
+  for (const char* extension : kImageExtensions) {
+    const Text other = WithExtension(saved, extension);
+    if (other != saved && FileExists(other)) RemoveFile(other);
+  }
+}
 
 }  // namespace
 
@@ -108,9 +135,13 @@ DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSetting
       std::lock_guard guard(lock);
       if (cleaned.insert(folder).second) RemoveLeftovers(folder);
     }
-    if (settings.keep_complete && CompleteImageOnDisk(target.path)) {
-      outcome.status = PageStatus::Kept;
-      return outcome;
+    if (settings.keep_complete) {
+      const Text kept = CompletePageOnDisk(target.path);
+      if (!kept.empty()) {
+        outcome.status = PageStatus::Kept;
+        outcome.path = kept;
+        return outcome;
+      }
     }
     const int attempts = std::max(1, settings.attempts);
     std::chrono::milliseconds pause = settings.retry_pause;
@@ -120,10 +151,13 @@ DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSetting
       const FetchResult fetched = reuse ? settings.prefetched->second : Fetch(target.address, settings.fetch);
       outcome.failure = RejectPage(fetched);
       if (!outcome.failure) {
-        const FileResult written = WriteFileAtomically(target.path, fetched.body);
+        const Text path = WithExtension(target.path, ImageExtension(SniffImage(fetched.body)));
+        const FileResult written = WriteFileAtomically(path, fetched.body);
         if (written.ok) {
+          RemoveOtherPictures(path);
           outcome.status = PageStatus::Saved;
           outcome.bytes = fetched.body.size();
+          outcome.path = path;
           return outcome;
         }
         // A folder that cannot be written does not heal by asking again.

@@ -48,6 +48,9 @@ struct DownloadSettings {
 // book's address and folder.
 struct PageTarget {
   Text address;
+  // The page file, "<folder>/<n>.jpg". The picture is saved under the
+  // extension of its real format instead (n.webp, n.png): the name tells
+  // what the file holds, whatever the address said.
   Text path;
 };
 using PageTargetFor = std::function<PageTarget(int page)>;
@@ -60,6 +63,7 @@ struct PageOutcome {
   int attempts = 0;
   std::optional<Failure> failure;  // why it failed (Failed only)
   std::size_t bytes = 0;
+  Text path;  // the page's file, saved or kept; empty when it failed
 };
 
 struct DownloadReport {
@@ -75,7 +79,10 @@ using PageFinished = std::function<void(const PageOutcome& outcome, int finished
 
 // Downloads the given pages. Before the first page is written into a
 // folder, temporary files that an interrupted earlier run left there are
-// removed.
+// removed. With keep_complete a page counts as there when a complete
+// picture is on disk under its number with any picture extension. A saved
+// page replaces its files of other picture extensions, so one number never
+// names two pictures.
 DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSettings& settings,
                             const PageTargetFor& target_for, const PageFinished& on_finished);
 

@@ -167,9 +167,15 @@ Bytes HttpRequest(const Text& address, int method, const Text* bodyText, Text* c
 }
 
 Bytes HttpRequest(const Text& address, const FetchOptions& options, InternetApi& api) {
-  (void)options;
-  return HttpRequest(address, 0, nullptr, nullptr, nullptr, nullptr, nullptr, false, nullptr,
-                     nullptr, std::nullopt, api);
+  // An agent of the caller's own goes in as a header line, which the
+  // request routine takes for its agent.
+  Text agent_line;
+  for (char c : options.user_agent) {
+    if (c != '\r' && c != '\n' && c != '\0') agent_line += c;
+  }
+  if (!agent_line.empty()) agent_line = "User-Agent: " + agent_line;
+  return HttpRequest(address, 0, nullptr, nullptr, nullptr, agent_line.empty() ? nullptr : &agent_line,
+                     nullptr, false, nullptr, nullptr, std::nullopt, api);
 }
 
 }  // namespace folivex

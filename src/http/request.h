@@ -44,7 +44,7 @@ Bytes HttpRequest(const Text& address, int method = 0, const Text* bodyText = nu
                   InternetApi& api = SystemInternetApi());
 
 // A GET with the routine's default headers, as the book page is fetched,
-// whose connection and transfer obey the limits of `options`.
+// sending the agent of `options` when it names one.
 Bytes HttpRequest(const Text& address, const FetchOptions& options,
                   InternetApi& api = SystemInternetApi());
 

@@ -122,6 +122,18 @@ constexpr std::uint8_t kJpegAdobe = 0xEE;  // APP14
 
 }  // namespace
 
+const char* ImageExtension(ImageKind kind) {
+  switch (kind) {
+    case ImageKind::Jpeg: return "jpg";
+    case ImageKind::Png: return "png";
+    case ImageKind::Gif: return "gif";
+    case ImageKind::Bmp: return "bmp";
+    case ImageKind::Webp: return "webp";
+    case ImageKind::None: break;
+  }
+  return "";
+}
+
 ImageKind SniffImage(const std::uint8_t* data, std::size_t size) {
   if (data == nullptr) return ImageKind::None;
   return Classify(data, size).kind;

@@ -18,6 +18,12 @@ namespace folivex {
 
 enum class ImageKind { None, Jpeg, Png, Gif, Bmp, Webp };
 
+// The extension a picture of the kind is saved under: "jpg", "png",
+// "gif", "bmp" or "webp"; empty for None.
+const char* ImageExtension(ImageKind kind);
+// Every extension ImageExtension gives, JPEG's first.
+inline constexpr const char* kImageExtensions[] = {"jpg", "webp", "png", "gif", "bmp"};
+
 // What a JPEG's frame header says, plus the Adobe marker that decides how
 // four-component samples are to be read.
 struct JpegInfo {

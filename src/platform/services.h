@@ -103,6 +103,12 @@ struct FetchOptions {
   int connect_timeout_ms = 15000;
   // The transfer fails when no data arrives for this long.
   int idle_timeout_ms = 30000;
+  // Sent as Referer when not empty: the book page a picture belongs to, as
+  // a browser's request for it names it. Some hosts refuse pictures without.
+  Text referer;
+  // The User-Agent to send; empty sends the old desktop agent. Line breaks
+  // are dropped, so it stays one header line.
+  Text user_agent;
 };
 
 struct FetchResult {
@@ -118,7 +124,8 @@ struct FetchResult {
 };
 
 // One GET of an http or https address without the part from its first "#",
-// with the old desktop user agent, any content type, no cache and no proxy.
+// with the old desktop user agent (or the options' own), the options'
+// Referer, any content type, no cache and no proxy.
 // Certificates are always verified.
 FetchResult Fetch(const Text& address, const FetchOptions& options = {});
 // The body of Fetch alone: empty when nothing came back.

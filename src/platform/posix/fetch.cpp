@@ -118,6 +118,9 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   AppendLine(headers, "Accept: */*");
   AppendLine(headers, "Cache-Control: no-cache");
   AppendLine(headers, "Pragma: no-cache");
+  const std::string referer = RefererValue(options.referer);
+  if (!referer.empty()) AppendLine(headers, "Referer: " + referer);
+  const std::string agent = UserAgentValue(options.user_agent);
   const std::string url = EscapeUrlBytes(*target);
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -127,7 +130,7 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, kFetchUsesHttp10 ? CURL_HTTP_VERSION_1_0
                                                                 : CURL_HTTP_VERSION_1_1);
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, kFetchUserAgent);
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(curl, CURLOPT_PROXY, "");  // direct, whatever the environment says
   ApplyTrustStore(curl);

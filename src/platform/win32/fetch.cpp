@@ -5,6 +5,7 @@
 
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/fetch_common.h"
@@ -171,6 +172,21 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   SetTimeout(request.get(), INTERNET_OPTION_CONNECT_TIMEOUT, options.connect_timeout_ms);
   SetTimeout(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, options.idle_timeout_ms);
   SetTimeout(request.get(), INTERNET_OPTION_SEND_TIMEOUT, options.idle_timeout_ms);
+  // The session's agent is the old one; a request of its own replaces it.
+  // One header a call: a replacing call takes a single header line.
+  std::vector<std::wstring> headers;
+  if (!options.user_agent.empty()) {
+    headers.push_back(L"User-Agent: " + Wide(UserAgentValue(options.user_agent)) + L"\r\n");
+  }
+  const std::string referer = RefererValue(options.referer);
+  if (!referer.empty()) headers.push_back(L"Referer: " + Wide(referer) + L"\r\n");
+  for (const std::wstring& header : headers) {
+    if (!HttpAddRequestHeadersW(request.get(), header.c_str(), static_cast<DWORD>(header.size()),
+                                HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE)) {
+      result.failure = FailureFor(GetLastError(), false);
+      return result;
+    }
+  }
   const ULONGLONG sent_at = GetTickCount64();
   if (!HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) {
     const DWORD error = GetLastError();
