@@ -60,5 +60,57 @@ TEST_F(BookAnalysisTest, WhatStopsADownloadIsTold) {
   }
 }
 
+// The extension is chosen once, from the cover: .jpg as always, .webp only
+// when .jpg gives no picture and .webp does. The cover request names the
+// book page as its Referer.
+TEST_F(BookAnalysisTest, TheCoverChoosesTheBooksExtension) {
+  const JpegOptions small = {.width = 24, .height = 32};
+  struct Case {
+    const char* name;
+    BookSpec book;
+    const char* extension;
+    int jpg_requests, webp_requests;
+    bool cover;  // the cover is page 1's picture
+  } cases[] = {
+      {"JPEG book: no extra request", {.id = "jpeg", .picture = small}, "jpg", 1, 0, true},
+      {"WebP book, .jpg missing",
+       {.id = "webp404", .picture = small, .format = PageFormat::Webp}, "webp", 1, 1, true},
+      {"WebP book, .jpg forbidden",
+       {.id = "webp403", .picture = small, .format = PageFormat::Webp,
+        .other_extension_status = 403},
+       "webp", 1, 1, true},
+      {"JPEG book behind a Referer check", {.id = "referer", .picture = small, .referer_check = true},
+       "jpg", 1, 0, true},
+      {"WebP book behind a Referer check",
+       {.id = "webpref", .picture = small, .format = PageFormat::Webp, .referer_check = true},
+       "webp", 1, 1, true},
+      {"a PNG cover under .jpg is a picture", {.id = "png", .picture = small,
+                                               .page_formats = {{1, PageFormat::Png}}},
+       "jpg", 1, 0, true},
+      {"an error page as the cover, and no WebP either",
+       {.id = "html", .picture = small, .page_faults = {{1, {.html_body = true}}}}, "jpg", 1, 1,
+       false},
+      {"a server error is no sign of WebP",
+       {.id = "busy", .picture = small, .page_faults = {{1, {.status = 500}}}}, "jpg", 1, 0, false},
+  };
+  for (const Case& c : cases) site_.AddBook(c.book);
+  Start();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string id = c.book.id;
+    const BookAnalysis book = AnalyzeBook(site_.BookUrl(id), FetchOptions{});
+    EXPECT_EQ(book.problem, AnalysisProblem::None);
+    EXPECT_EQ(book.page_extension, c.extension);
+    EXPECT_EQ(book.cover_address, site_.ImageBase(id) + "1." + c.extension);
+    EXPECT_EQ(std::string(book.cover.body.begin(), book.cover.body.end()) == site_.PageBytes(id, 1),
+              c.cover);
+    EXPECT_EQ(site_.ImageRequests(id, 1, "jpg"), c.jpg_requests);
+    EXPECT_EQ(site_.ImageRequests(id, 1, "webp"), c.webp_requests);
+    for (const RecordedRequest& request : site_.server().RequestsFor(SampleSite::ImagePath(id, 1))) {
+      EXPECT_EQ(request.Header("Referer"), site_.BookUrl(id));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace folivex

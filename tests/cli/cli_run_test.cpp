@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/picture.h"
 #include "platform/services.h"
 #include "support/sample_site.h"
 #include "support/scratch_folder.h"
+#include "support/webp_maker.h"
 
 namespace folivex {
 namespace {
@@ -115,6 +117,90 @@ TEST_F(CliRunTest, TwoBooksOfOneTitleNeverShareAFolder) {
   EXPECT_EQ(Run({site_.BookUrl("m1"), site_.BookUrl("m2")}), kExitOk);
   EXPECT_EQ(site_.ImageRequests("m2", 2), 1);
   EXPECT_EQ(site_.ImageRequests("m1", 3), 1);
+}
+
+// Whether this system decodes WebP (Windows without its WebP codec, and
+// Wine, do not): then a WebP page cannot go into a PDF.
+bool SystemDecodesWebp() {
+  const std::string webp = MakeWebp({.width = 2, .height = 2});
+  return DecodeWebp(reinterpret_cast<const std::uint8_t*>(webp.data()), webp.size()).failure !=
+         DecodeFailure::NoDecoder;
+}
+
+// Books as current hosts serve them, each into its folder and its PDF:
+// every page saved byte for byte under the extension of what it is, and
+// the requests a book of each kind costs.
+TEST_F(CliRunTest, BooksOfEachKindAreSavedWholeWithTheirPdf) {
+  const JpegOptions small = {.width = 36, .height = 48};
+  struct Case {
+    const char* name;
+    BookSpec book;
+    std::vector<std::string> files;
+    int image_requests;  // for every picture address of the book together
+    bool webp;           // the PDF needs a WebP decoder
+  } cases[] = {
+      {"JPEG: one request a page, the cover reused",
+       {.id = "jpeg", .title = "Jpeg", .pages = 4, .picture = small},
+       {"1.jpg", "2.jpg", "3.jpg", "4.jpg"}, 4, false},
+      {"WebP only, .jpg missing: one more request, for 1.jpg",
+       {.id = "webp", .title = "Webp", .pages = 4, .picture = small, .format = PageFormat::Webp},
+       {"1.webp", "2.webp", "3.webp", "4.webp"}, 5, true},
+      {"WebP only, .jpg forbidden, behind a Referer check",
+       {.id = "webpref", .title = "WebpRef", .pages = 3, .picture = small,
+        .format = PageFormat::Webp, .other_extension_status = 403, .referer_check = true},
+       {"1.webp", "2.webp", "3.webp"}, 4, true},
+      {"JPEG behind a Referer check",
+       {.id = "ref", .title = "Ref", .pages = 3, .picture = small, .referer_check = true},
+       {"1.jpg", "2.jpg", "3.jpg"}, 3, false},
+      {"JPEG with bytes after the end marker",
+       {.id = "trailer", .title = "Trailer", .pages = 3, .picture = small,
+        .jpeg_trailer = std::string("\xFF\xD9 camera trailer \x00\x01", 20)},
+       {"1.jpg", "2.jpg", "3.jpg"}, 3, false},
+      {"a PNG page under .jpg",
+       {.id = "png", .title = "Png", .pages = 3, .picture = small,
+        .page_formats = {{2, PageFormat::Png}}},
+       {"1.jpg", "2.png", "3.jpg"}, 3, false},
+  };
+  for (const Case& c : cases) site_.AddBook(c.book);
+  ASSERT_TRUE(site_.Start()) << site_.error();
+  const bool webp_decodes = SystemDecodesWebp();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool pdf_whole = !c.webp || webp_decodes;
+    EXPECT_EQ(Run({"--pdf", site_.BookUrl(c.book.id)}), pdf_whole ? kExitOk : kExitFailed);
+    const fs::path folder = out_.root() / c.book.title;
+    EXPECT_EQ(PagesIn(c.book.title), static_cast<int>(c.files.size()));
+    int requests = 0;
+    for (int n = 1; n <= c.book.pages; ++n) {
+      const std::string& name = c.files[static_cast<std::size_t>(n - 1)];
+      EXPECT_EQ(ScratchFolder::ReadFile(folder / name), site_.PageBytes(c.book.id, n)) << name;
+      requests += site_.ImageRequests(c.book.id, n);
+    }
+    EXPECT_EQ(requests, c.image_requests);
+    EXPECT_EQ(site_.BookPageRequests(c.book.id), 1);
+    // The PDF holds every page, or every page a decoder exists for.
+    const std::string pdf = ScratchFolder::ReadFile(out_.root() / (c.book.title + ".pdf"));
+    const std::string count = "/Count " + std::to_string(pdf_whole ? c.book.pages : 0);
+    if (pdf_whole) {
+      EXPECT_NE(pdf.find(count), std::string::npos) << "no " << count;
+    } else {
+      EXPECT_TRUE(pdf.empty()) << "a PDF of WebP pages only, none decodable";
+    }
+  }
+}
+
+TEST_F(CliRunTest, TheUserAgentIsTheUsersOwn) {
+  site_.AddBook({.id = "a", .title = "Alpha", .pages = 2, .picture = {.width = 20, .height = 20}});
+  ASSERT_TRUE(site_.Start()) << site_.error();
+  EXPECT_EQ(Run({"--user-agent", "Mozilla/5.0 (X11; Linux x86_64) Reader/1.0", site_.BookUrl("a")}),
+            kExitOk);
+  const std::vector<RecordedRequest> requests = site_.server().Requests();
+  ASSERT_EQ(requests.size(), 3u) << "the book page and two pictures";
+  for (const RecordedRequest& request : requests) {
+    SCOPED_TRACE(request.path);
+    EXPECT_EQ(request.Header("User-Agent"), "Mozilla/5.0 (X11; Linux x86_64) Reader/1.0");
+  }
+  EXPECT_EQ(RunCli({"--user-agent", "two\nlines", site_.BookUrl("a")}), kExitUsage);
 }
 
 TEST_F(CliRunTest, BadCommandLinesExitWithTwo) {

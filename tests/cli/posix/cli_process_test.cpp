@@ -148,5 +148,62 @@ TEST(FolivexDl, ThePdfPassesQpdfAndHoldsEveryPage) {
   EXPECT_NE(info.output.find("Title:           \xE5\x9B\xBE\xE4\xB9\xA6"), std::string::npos) << info.output;
 }
 
+// A book of each kind current hosts serve, downloaded by the program with
+// --pdf: the pages as served, and a PDF that qpdf finds sound, pdfinfo
+// counts whole and pdftoppm draws page by page.
+TEST(FolivexDl, BooksOfEachKindGiveASoundPdf) {
+  SampleSite site;
+  const JpegOptions picture = {.width = 60, .height = 80};
+  struct Case {
+    const char* name;
+    BookSpec book;
+    std::vector<std::string> files;
+  } cases[] = {
+      {"JPEG", {.id = "jpeg", .title = "Jpeg", .pages = 3, .picture = picture},
+       {"1.jpg", "2.jpg", "3.jpg"}},
+      {"WebP only", {.id = "webp", .title = "Webp", .pages = 3, .picture = picture,
+                     .format = PageFormat::Webp, .other_extension_status = 403},
+       {"1.webp", "2.webp", "3.webp"}},
+      {"behind a Referer check", {.id = "ref", .title = "Ref", .pages = 2, .picture = picture,
+                                  .referer_check = true},
+       {"1.jpg", "2.jpg"}},
+      {"JPEG with trailers", {.id = "trailer", .title = "Trailer", .pages = 2, .picture = picture,
+                              .jpeg_trailer = "\xFF\xD9 more bytes"},
+       {"1.jpg", "2.jpg"}},
+      {"a PNG page", {.id = "png", .title = "Png", .pages = 3, .picture = picture,
+                      .page_formats = {{3, PageFormat::Png}}},
+       {"1.jpg", "2.jpg", "3.png"}},
+  };
+  for (const Case& c : cases) site.AddBook(c.book);
+  ASSERT_TRUE(site.Start()) << site.error();
+  ScratchFolder out;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Finished run = RunDl({"-q", "--pdf", "-o", out.text(), site.BookUrl(c.book.id)});
+    EXPECT_EQ(run.status, 0) << run.output;
+    for (std::size_t k = 0; k < c.files.size(); ++k) {
+      EXPECT_EQ(ScratchFolder::ReadFile(out.root() / c.book.title / c.files[k]),
+                site.PageBytes(c.book.id, static_cast<int>(k) + 1))
+          << c.files[k];
+    }
+    const std::string pdf = (out.root() / (c.book.title + ".pdf")).string();
+    const Finished check = RunCommand("qpdf --check " + Quote(pdf));
+    EXPECT_EQ(check.status, 0) << check.output;
+    const Finished info = RunCommand("pdfinfo " + Quote(pdf));
+    EXPECT_NE(info.output.find("Pages:           " + std::to_string(c.book.pages) + "\n"),
+              std::string::npos)
+        << info.output;
+    for (int n = 1; n <= c.book.pages; ++n) {
+      const std::string drawn = (out.root() / (c.book.title + "-" + std::to_string(n))).string();
+      const Finished render = RunCommand("pdftoppm -r 72 -singlefile -f " + std::to_string(n) +
+                                         " -l " + std::to_string(n) + " " + Quote(pdf) + " " +
+                                         Quote(drawn));
+      EXPECT_EQ(render.status, 0) << render.output;
+      // The page is drawn at the picture's size: a binary PPM of 60 x 80.
+      EXPECT_EQ(ScratchFolder::ReadFile(drawn + ".ppm").rfind("P6\n60 80\n255\n", 0), 0u) << n;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace folivex
