@@ -112,6 +112,36 @@ TEST_F(DownloadPagesTest, SavesEveryPageWholeWithOneOrManyInFlight) {
   }
 }
 
+// A WebP book behind a Referer check, as the window downloads it: the
+// cover told the extension, every page is named by it, every picture
+// request names the book page, and a JPEG book analysed next goes back to
+// .jpg.
+TEST_F(DownloadPagesTest, AWebpBookBehindARefererCheck) {
+  site_.AddBook({.id = "w", .title = "Webp", .pages = 3, .picture = {.width = 20, .height = 30},
+                 .format = PageFormat::Webp, .referer_check = true});
+  site_.AddBook({.id = "j", .title = "Jpeg", .pages = 2, .picture = {.width = 20, .height = 30}});
+  ASSERT_TRUE(site_.Start()) << site_.error();
+  Analyse("w");
+  EXPECT_EQ(PageExtension(), "webp");
+  SetText(Control::编辑框_线程数, "2");
+  DownloadPages(0);
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0], Utf8ToGbkText("下载完成！"));
+  for (int n = 1; n <= 3; ++n) {
+    const fs::path page = folder_.root() / "Webp" / (std::to_string(n) + ".webp");
+    EXPECT_EQ(ScratchFolder::ReadFile(page), site_.PageBytes("w", n)) << n;
+    for (const RecordedRequest& request : site_.server().RequestsFor(SampleSite::ImagePath("w", n, "webp"))) {
+      EXPECT_EQ(request.Header("Referer"), site_.BookUrl("w"));
+    }
+  }
+  Analyse("j");
+  EXPECT_EQ(PageExtension(), "jpg");
+  DownloadPages(0);
+  for (int n = 1; n <= 2; ++n) {
+    EXPECT_EQ(ScratchFolder::ReadFile(Page("Jpeg", n)), site_.PageBytes("j", n)) << n;
+  }
+}
+
 TEST_F(DownloadPagesTest, AFailingPageIsRetriedThenReportedAndNeverSpoilsAFile) {
   site_.AddBook({.id = "b", .title = "Book", .pages = 10});
   site_.SetPageFault("b", 5, {.status = 404});
