@@ -97,9 +97,9 @@ class ImageScanner {
   const std::optional<JpegInfo>& Jpeg() const { return jpeg_; }
   std::uint64_t BytesFed() const { return fed_; }
   // How many of the bytes fed belong to the image, up to and including its
-  // end mark; 0 until the end was reached. BytesFed() minus this is the
-  // trailer (padding, or anything after a JPEG's EOI).
-  std::uint64_t ImageSize() const { return end_; }
+  // end mark; 0 unless Complete(). BytesFed() minus this is the trailer
+  // (padding, or anything after a JPEG's EOI).
+  std::uint64_t ImageSize() const { return Complete() ? end_ : 0; }
 
  private:
   enum class State {
