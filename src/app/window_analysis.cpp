@@ -1,6 +1,6 @@
 #include "app/window_analysis.h"
 
-#include "analysis/folder_name.h"
+#include "analysis/book_folder.h"
 #include "app/save_folder.h"
 #include "platform/codepage.h"
 #include "platform/controls.h"
@@ -22,10 +22,11 @@ BookAnalysis AnalyzeBookInWindow(const Text& folder_root) {
   }
   // Made from whatever 书名框 holds now: after a failed fetch the previous
   // book's folder becomes SaveFolder again.
-  const Text name = SafeFolderName(GetText(Control::书名框), address);
-  const Text folder = ConcatText(folder_root, PathSeparator(), name, PathSeparator());
-  ReplaceSaveFolder(folder);
-  CreateFolder(folder);
+  // The folder knows its book: a second book of the same title gets a
+  // folder of its own instead of the first one's pages.
+  const BookFolder folder =
+      PrepareBookFolder(folder_root, GetText(Control::书名框), address, GetText(Control::下载绝对地址框));
+  ReplaceSaveFolder(folder.path);
   return analysis;
 }
 

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "analysis/book_analysis.h"
-#include "analysis/folder_name.h"
+#include "analysis/book_folder.h"
 #include "cli/options.h"
 #include "cli/pdf_book.h"
 #include "cli/progress.h"
@@ -124,17 +124,19 @@ BookRecord RunBook(const CliOptions& options, const FetchOptions& fetch, const s
     return record;
   }
   const Text title = options.title ? Utf8ToGbkText(*options.title) : analysis.title;
-  const Text folder_name = SafeFolderName(title, address);
-  const Text save_folder = ConcatText(output_root, PathSeparator(), folder_name, PathSeparator());
+  // A folder of this book's own, even when another book has the title.
+  const BookFolder book_folder = PrepareBookFolder(output_root, title, address, analysis.image_base);
+  const Text& folder_name = book_folder.name;
+  const Text& save_folder = book_folder.path;
   const std::string book = TerminalSafe(GbkToUtf8(title));
   const std::string folder = GbkToUtf8(save_folder);
   record.title = GbkToUtf8(title);
-  record.folder = folder;
-  if (!FolderExists(save_folder) && !CreateFolder(save_folder)) {
-    record.problem = "cannot create the folder " + folder;
-    Err("folivex-dl: " + shown_url + ": cannot create the folder " + TerminalSafe(folder));
+  if (book_folder.failure) {
+    record.problem = "cannot use the folder " + folder + ": " + Describe(*book_folder.failure);
+    Err("folivex-dl: " + shown_url + ": " + TerminalSafe(*record.problem));
     return record;
   }
+  record.folder = folder;
 
   // What the book is cannot be trusted: a count above the cap is cut, and
   // pages asked for beyond the book do not exist. Both are told, and the

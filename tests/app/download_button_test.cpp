@@ -17,7 +17,7 @@
 #include "platform/services.h"
 #include "support/sample_site.h"
 #include "support/scratch_folder.h"
-#include "support/window_in_memory.h"
+#include "app/window_in_memory.h"
 
 namespace folivex {
 namespace {

@@ -15,7 +15,7 @@
 #include "platform/services.h"
 #include "support/sample_site.h"
 #include "support/scratch_folder.h"
-#include "support/window_in_memory.h"
+#include "app/window_in_memory.h"
 
 namespace folivex {
 namespace {
@@ -84,10 +84,10 @@ TEST_F(AnalyzeBookTest, PagesThatAreNotWhatWasExpected) {
   } cases[] = {
       {"CR LF line ends hide the base address", {.id = "crlf", .title = "T", .pages = 3, .crlf = true},
        "T", "3", "files/mobile/", false, false, "T", AnalysisProblem::NoBaseAddress},
-      {"no page count", {.id = "np", .title = "T", .omit_page_count = true}, "T", "", "files/mobile/",
-       true, true, "T", AnalysisProblem::NoPageCount},
-      {"page count that is no number is kept as it is", {.id = "abc", .title = "T", .page_count_text = "abc"},
-       "T", "abc", "files/mobile/", true, true, "T", AnalysisProblem::NoPageCount},
+      {"no page count", {.id = "np", .title = "T2", .omit_page_count = true}, "T2", "", "files/mobile/",
+       true, true, "T2", AnalysisProblem::NoPageCount},
+      {"page count that is no number is kept as it is", {.id = "abc", .title = "T3", .page_count_text = "abc"},
+       "T3", "abc", "files/mobile/", true, true, "T3", AnalysisProblem::NoPageCount},
       {"no title: the folder is named after the address", {.id = "nt", .pages = 2, .omit_title = true},
        "", "2", "files/mobile/", true, true, "", AnalysisProblem::None},
       {"an error page", {.id = "err", .book_page_fault = {.status = 404}}, "", "", "files/mobile/", false,
@@ -148,6 +148,23 @@ TEST_F(AnalyzeBookTest, NothingFetchedKeepsThePreviousBookAndSaysSo) {
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(messages_[0], AnalysisProblemText(AnalysisProblem::PageNotFetched, c.clipboard.value_or(Text())));
   }
+}
+
+TEST_F(AnalyzeBookTest, TwoBooksOfOneTitleGetTwoFolders) {
+  site_.AddBook({.id = "m1", .title = "Monthly", .pages = 2});
+  site_.AddBook({.id = "m2", .title = "Monthly", .pages = 2});
+  Start();
+  DoubleClick(site_.BookUrl("m1"));
+  const Text first = SaveFolder();
+  DoubleClick(site_.BookUrl("m2"));
+  const Text second = SaveFolder();
+  EXPECT_EQ(first, FolderFor("Monthly"));
+  EXPECT_NE(second, first);
+  EXPECT_TRUE(second.starts_with(ConcatText(folder_.text(), PathSeparator(), "Monthly (")));
+  EXPECT_TRUE(FolderExists(second));
+  // The first book again goes back to its own folder.
+  DoubleClick(site_.BookUrl("m1"));
+  EXPECT_EQ(SaveFolder(), first);
 }
 
 TEST_F(AnalyzeBookTest, ASecondAnalysisReplacesTheSaveFolderAndReusesAnExistingOne) {

@@ -25,7 +25,9 @@ class CliRunTest : public ::testing::Test {
   // The page files in a book folder.
   int PagesIn(const std::string& folder) const {
     int files = 0;
-    for (const auto& entry : fs::directory_iterator(out_.root() / folder)) files += entry.is_regular_file();
+    for (const auto& entry : fs::directory_iterator(out_.root() / folder)) {
+      files += entry.is_regular_file() && entry.path().filename() != kBookRecordFileName;
+    }
     return files;
   }
 
@@ -229,6 +231,29 @@ TEST_F(CliRunTest, OddRequestsAreToldAndTheBookIsNotComplete) {
   // A count above the cap is cut and said; the pages asked for still come.
   EXPECT_EQ(Run({"--pages", "1-2", site_.BookUrl("huge")}), kExitFailed);
   EXPECT_EQ(PagesIn("Huge"), 2);
+}
+
+TEST_F(CliRunTest, TwoBooksOfOneTitleNeverShareAFolder) {
+  site_.AddBook({.id = "m1", .title = "Monthly", .pages = 3});
+  site_.AddBook({.id = "m2", .title = "Monthly", .pages = 2});
+  ASSERT_TRUE(site_.Start()) << site_.error();
+  EXPECT_EQ(Run({site_.BookUrl("m1")}), kExitOk);
+  EXPECT_EQ(Run({site_.BookUrl("m2")}), kExitOk);
+  // The second book's pages were fetched, not taken from the first's folder.
+  for (int n = 1; n <= 2; ++n) EXPECT_EQ(site_.ImageRequests("m2", n), 1) << n;
+  EXPECT_EQ(PagesIn("Monthly"), 3);
+  std::vector<fs::path> folders;
+  for (const auto& entry : fs::directory_iterator(out_.root())) folders.push_back(entry.path());
+  ASSERT_EQ(folders.size(), 2u);
+  for (const fs::path& folder : folders) {
+    if (folder.filename() == "Monthly") continue;
+    EXPECT_TRUE(folder.filename().string().starts_with("Monthly (")) << folder;
+    for (int n = 1; n <= 2; ++n) EXPECT_EQ(ScratchFolder::ReadFile(folder / (std::to_string(n) + ".jpg")), site_.PageBytes("m2", n));
+  }
+  // Each book again: each resumes in its own folder, nothing fetched.
+  EXPECT_EQ(Run({site_.BookUrl("m1"), site_.BookUrl("m2")}), kExitOk);
+  EXPECT_EQ(site_.ImageRequests("m2", 2), 1);
+  EXPECT_EQ(site_.ImageRequests("m1", 3), 1);
 }
 
 TEST_F(CliRunTest, BadCommandLinesExitWithTwo) {

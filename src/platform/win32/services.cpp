@@ -235,7 +235,7 @@ void SetClipboardOverride(std::optional<Text> text) {
 
 void ShowMessage(const Text& text, int style, std::optional<Text> title) {
   // "信息：" in code page 936.
-  const Text shown_title = title.value_or(Text("\xD0\xC5\xCF\xA2\xA3\xBA"));
+  const Text shown_title = title.value_or(Utf8ToGbkText("信息："));
   std::shared_ptr<const MessageHook> hook;
   {
     std::lock_guard lock(Shared().mutex);

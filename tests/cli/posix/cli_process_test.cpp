@@ -154,8 +154,10 @@ TEST(FolivexDl, AKilledRunIsFinishedByTheNextOneWithEveryFileIntact) {
     const int fetched = site.ImageRequests("b", n) - requests_before[n];
     EXPECT_EQ(fetched, n == 1 ? 1 : before.count(n) ? 0 : 1) << "page " << n;
   }
-  // Only the pages are left: no temporary file of the killed run.
-  EXPECT_EQ(std::distance(fs::directory_iterator(book), fs::directory_iterator()), 40);
+  // Only the pages and the folder's record of its book are left: no
+  // temporary file of the killed run.
+  EXPECT_EQ(std::distance(fs::directory_iterator(book), fs::directory_iterator()), 41);
+  EXPECT_TRUE(fs::exists(book / kBookRecordFileName));
 }
 
 TEST(FolivexDl, ThePdfPassesQpdfAndHoldsEveryPage) {
