@@ -308,7 +308,7 @@ std::string UsageText() {
          "  -h, --help             print this help and exit            --help\n"
          "\n"
          "Exit status: 0 when every page of every book was saved or kept, 1 when any\n"
-         "page or book failed, 2 for a bad command line, 130 when interrupted.\n";
+         "page or book failed, 2 for a bad command line.\n";
 }
 
 }  // namespace folivex
