@@ -192,7 +192,7 @@ TEST_F(CliRunTest, TheReportTellsEachBookAndPage) {
     const JsonValue& page = a["pages"][static_cast<std::size_t>(n - 1)];
     EXPECT_EQ(page["page"].Number(), n);
     EXPECT_EQ(page["address"].String(), site_.ImageUrl("a", n));
-    EXPECT_EQ(fs::path(page["file"].String()).filename().string(), std::to_string(n) + ".jpg");
+    EXPECT_TRUE(page["file"].String().ends_with(std::to_string(n) + ".jpg"));
     if (n == 2) {
       EXPECT_EQ(page["outcome"].String(), "failed");
       EXPECT_EQ(page["bytes"].Number(), 0);
@@ -205,7 +205,9 @@ TEST_F(CliRunTest, TheReportTellsEachBookAndPage) {
       EXPECT_EQ(page["bytes"].Number(), static_cast<double>(site_.PageBytes("a", n).size()));
       EXPECT_EQ(page["attempts"].Number(), 1);
       EXPECT_TRUE(page["failure"].IsNull());
-      EXPECT_EQ(ScratchFolder::ReadFile(page["file"].String()), site_.PageBytes("a", n));
+      // The report's texts are UTF-8, whatever the system's own code page.
+      const std::string& file = page["file"].String();
+      EXPECT_EQ(ScratchFolder::ReadFile(fs::path(std::u8string(file.begin(), file.end()))), site_.PageBytes("a", n));
     }
   }
   const JsonValue& bad = doc["books"][1];
