@@ -25,8 +25,8 @@ std::string JsonString(std::string_view text) {
     } else if (code == '\t') {
       out += "\\t";
     } else if (code < 0x20 || code == 0x7F) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04lx", code);
+      char escape[16];
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(code));
       out += escape;
     } else {
       out.append(text.substr(start, at - start));

@@ -55,10 +55,10 @@ std::string TerminalSafe(std::string_view text) {
       std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned char>(text[start]));
       out += escape;
     } else if (code < 0x20 || code == 0x7F) {
-      std::snprintf(escape, sizeof escape, "\\x%02lx", code);
+      std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(code));
       out += escape;
     } else if (code >= 0x80 && code <= 0x9F) {
-      std::snprintf(escape, sizeof escape, "\\u%04lx", code);
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(code));
       out += escape;
     } else {
       out.append(text.substr(start, at - start));
