@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "app/controls.h"
-#include "platform/image_format.h"
+#include "image/image_format.h"
 
 namespace folivex {
 namespace {
