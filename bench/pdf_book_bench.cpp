@@ -16,7 +16,7 @@
 
 #include "cli/pdf_book.h"
 #include "cli/pdf_image.h"
-#include "platform/image_format.h"
+#include "image/image_format.h"
 #include "platform/picture.h"
 #include "platform/services.h"
 #include "support/jpeg_maker.h"

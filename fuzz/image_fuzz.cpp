@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/image_format.h"
-#include "platform/png_decode.h"
+#include "image/image_format.h"
+#include "image/png_decode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   using namespace folivex;

@@ -2,7 +2,8 @@
 
 #include "analysis/decode.h"
 #include "http/request.h"
-#include "platform/image_format.h"
+#include "image/image_format.h"
+#include "platform/codepage.h"
 #include "text/markers.h"
 
 namespace folivex {
@@ -36,7 +37,7 @@ BookAnalysis AnalyzeBook(const Text& address, const FetchOptions& options) {
   // The cover is page 1: a download can save these bytes without asking
   // for them again. Picture requests name the book page, as a browser's do.
   FetchOptions picture_options = options;
-  picture_options.referer = address;
+  if (picture_options.referer.empty()) picture_options.referer = GbkToUtf8(address);
   result.cover = Fetch(result.cover_address, picture_options);
   if (NoPicture(result.cover)) {
     // Books of newer hosting have WebP pages only; the extension that gives

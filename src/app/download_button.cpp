@@ -6,7 +6,7 @@
 #include "download/pumping_delay.h"
 #include "analysis/book_analysis.h"
 #include "platform/codepage.h"
-#include "platform/controls.h"
+#include "app/controls.h"
 #include "platform/services.h"
 
 namespace folivex {
@@ -56,7 +56,7 @@ void DownloadPages(std::int32_t) {
   // The window replaces pages of the same name, as a fresh download should.
   settings.keep_complete = false;
   // Picture requests name the book page, as a browser's do.
-  settings.fetch.referer = GetText(Control::书籍地址框);
+  settings.fetch.referer = GbkToUtf8(GetText(Control::书籍地址框));
 
   const auto on_finished = [](const PageOutcome&, int finished) {
     SetText(Control::进度标签, IntToText(finished));

@@ -9,7 +9,7 @@
 
 #include "cli/pdf_image.h"
 #include "platform/codepage.h"
-#include "platform/image_format.h"
+#include "image/image_format.h"
 #include "platform/services.h"
 
 namespace folivex {

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "platform/png_decode.h"
+#include "image/png_decode.h"
 
 namespace folivex {
 namespace {

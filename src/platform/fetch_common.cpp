@@ -39,27 +39,4 @@ std::optional<int> ParseRetryAfter(std::string_view value) {
   return seconds;
 }
 
-std::string RefererValue(const Text& referer) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : referer) {
-    if (c <= 0x20 || c >= 0x7F) {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
-std::string UserAgentValue(const Text& user_agent) {
-  std::string out;
-  for (char c : user_agent) {
-    if (c != '\r' && c != '\n' && c != '\0') out += c;
-  }
-  return out.empty() ? std::string(kFetchUserAgent) : out;
-}
-
 }  // namespace folivex

@@ -26,13 +26,6 @@ std::optional<Text> FetchTarget(const Text& address);
 // announced); else the cut-short failure.
 std::optional<Failure> CheckLength(std::uint64_t received, long long expected);
 
-// The Referer and User-Agent values a fetch sends, ASCII on one line: an
-// address's bytes outside printable ASCII are percent-escaped as in the
-// address itself; an agent keeps its text, line breaks and NULs dropped.
-// Empty options give an empty Referer (none is sent) and the old agent.
-std::string RefererValue(const Text& referer);
-std::string UserAgentValue(const Text& user_agent);
-
 // The seconds of a Retry-After value given as a number of seconds; nothing
 // for a date or anything else (the caller then keeps its own pause).
 std::optional<int> ParseRetryAfter(std::string_view value);

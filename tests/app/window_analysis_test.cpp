@@ -11,11 +11,11 @@
 #include "app/main_window.h"
 #include "app/save_folder.h"
 #include "platform/codepage.h"
-#include "platform/controls.h"
+#include "app/controls.h"
 #include "platform/services.h"
 #include "support/sample_site.h"
 #include "support/scratch_folder.h"
-#include "support/window_in_memory.h"
+#include "app/window_in_memory.h"
 
 namespace folivex {
 namespace {

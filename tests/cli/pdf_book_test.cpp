@@ -16,7 +16,7 @@
 
 #include <zlib.h>
 
-#include "platform/png_decode.h"
+#include "image/png_decode.h"
 #include "platform/services.h"
 #include "support/jpeg_maker.h"
 #include "support/png_maker.h"

@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "platform/image_format.h"
+#include "image/image_format.h"
 #include "support/png_maker.h"
 #include "support/sample_site.h"
 #include "support/scratch_folder.h"

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/image_format.h"
+#include "image/image_format.h"
 #include "platform/picture.h"
 #include "support/webp_maker.h"
 

@@ -4,8 +4,8 @@
 #include <wincodec.h>
 
 #include <climits>
+#include <cstring>
 
-#include "platform/image_format.h"
 #include "platform/win32/com.h"
 
 namespace folivex {
@@ -99,7 +99,9 @@ PictureDecode DecodeWithImagingComponent(const std::uint8_t* data, std::size_t s
 }
 
 PictureDecode DecodeWebp(const std::uint8_t* data, std::size_t size) {
-  if (data == nullptr || SniffImage(data, size) != ImageKind::Webp) {
+  // "RIFF", four size bytes, "WEBP": the codec is asked only for WebP.
+  if (data == nullptr || size < 12 || std::memcmp(data, "RIFF", 4) != 0 ||
+      std::memcmp(data + 8, "WEBP", 4) != 0) {
     return Failed(DecodeFailure::Damaged, "damaged WebP");
   }
   PictureDecode result = DecodeWithImagingComponent(data, size);

@@ -22,7 +22,7 @@
 #include <string>
 
 #include "platform/picture.h"
-#include "platform/png_decode.h"
+#include "image/png_decode.h"
 #include "platform/services.h"
 #include "support/jpeg_maker.h"
 #include "support/png_maker.h"

@@ -1,7 +1,7 @@
 // PNG reading: every colour type, depth and interlacing the maker writes
 // must come back as the pixels it says a reader gets; damaged files must be
 // refused, never read past.
-#include "platform/png_decode.h"
+#include "image/png_decode.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "platform/image_format.h"
+#include "image/image_format.h"
 #include "support/png_maker.h"
 
 namespace folivex {

@@ -1,4 +1,4 @@
-#include "platform/png_decode.h"
+#include "image/png_decode.h"
 
 #include <zlib.h>
 

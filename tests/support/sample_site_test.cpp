@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/image_format.h"
+#include "image/image_format.h"
 #include "support/sample_site.h"
 
 namespace folivex {
