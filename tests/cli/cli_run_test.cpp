@@ -330,20 +330,6 @@ TEST_F(CliRunTest, BooksOfEachKindAreSavedWholeWithTheirPdf) {
   }
 }
 
-TEST_F(CliRunTest, TheUserAgentIsTheUsersOwn) {
-  site_.AddBook({.id = "a", .title = "Alpha", .pages = 2, .picture = {.width = 20, .height = 20}});
-  ASSERT_TRUE(site_.Start()) << site_.error();
-  EXPECT_EQ(Run({"--user-agent", "Mozilla/5.0 (X11; Linux x86_64) Reader/1.0", site_.BookUrl("a")}),
-            kExitOk);
-  const std::vector<RecordedRequest> requests = site_.server().Requests();
-  ASSERT_EQ(requests.size(), 3u) << "the book page and two pictures";
-  for (const RecordedRequest& request : requests) {
-    SCOPED_TRACE(request.path);
-    EXPECT_EQ(request.Header("User-Agent"), "Mozilla/5.0 (X11; Linux x86_64) Reader/1.0");
-  }
-  EXPECT_EQ(RunCli({"--user-agent", "two\nlines", site_.BookUrl("a")}), kExitUsage);
-}
-
 TEST_F(CliRunTest, BadCommandLinesExitWithTwo) {
   EXPECT_EQ(RunCli({}), kExitUsage);
   const fs::path file = out_.root() / "a-file";
