@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "folivex_version.h"
+
 namespace folivex {
 
 // A set of page numbers as written on the command line: "1-20,25,30-".
@@ -51,6 +53,6 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
 // The text of --help.
 std::string UsageText();
 
-inline constexpr const char* kCliVersion = "folivex-dl 1.0.1.1";
+inline constexpr const char* kCliVersion = "folivex-dl " FOLIVEX_VERSION;
 
 }  // namespace folivex
