@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "folivex_version.h"
+
 namespace folivex {
 
 // A set of page numbers as written on the command line: "1-20,25,30-".
@@ -74,6 +76,6 @@ std::vector<std::string> AddressesInList(std::string_view text);
 // The text of --help.
 std::string UsageText();
 
-inline constexpr const char* kCliVersion = "folivex-dl 1.0.1.1";
+inline constexpr const char* kCliVersion = "folivex-dl " FOLIVEX_VERSION;
 
 }  // namespace folivex

@@ -2,6 +2,12 @@
 # picture from ImageMagick, then cwebp in the three layouts sites serve, and
 # a C++ source holding the files' bytes.
 #   cmake -DCONVERT=... -DCWEBP=... -DWORK=<folder> -DOUT=<file.cpp> -P encoder_webp.cmake
+foreach(tool CONVERT CWEBP)
+  if(NOT ${tool} OR ${tool} MATCHES "NOTFOUND$")
+    message(FATAL_ERROR "the tests' WebP samples need ImageMagick's convert and cwebp "
+                        "(Debian packages imagemagick and webp)")
+  endif()
+endforeach()
 set(width 96)
 set(height 128)
 file(MAKE_DIRECTORY ${WORK})

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "folivex_version.h"
 #include "support/sample_site.h"
 #include "support/scratch_folder.h"
 
@@ -71,7 +72,7 @@ TEST(FolivexDl, TellsWhatWentWrongAndExitsAccordingly) {
   } cases[] = {
       {"unknown option", {"--bogus"}, 2, {"unknown option '--bogus'", "folivex-dl --help"}},
       {"no address", {}, 2, {"no book address given"}},
-      {"version", {"--version"}, 0, {"folivex-dl 1.0.1.1"}},
+      {"version", {"--version"}, 0, {"folivex-dl " FOLIVEX_VERSION "\n"}},
       {"a good book", {"-o", out.text(), site.BookUrl("good")}, 0, {"Good: 3 saved, 0 kept, 0 failed", "pages in "}},
       {"a page that fails", {"-o", out.text(), "--retries", "1", site.BookUrl("broken")}, 1,
        {"page 2 failed after 1 attempt: the server answered 404", "Broken: 2 saved, 0 kept, 1 failed: pages 2 (404)"}},
