@@ -1,0 +1,19 @@
+// Text that came from elsewhere (a book's title, a server's answer, a file
+// name) made safe to print on a terminal.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace folivex {
+
+// `utf8` with everything a terminal would act on instead of showing made
+// visible: control characters in caret notation ("^[" for ESC, "^J" for a
+// line feed, "^?" for DEL), the C1 controls and the characters that turn
+// or break lines (bidirectional overrides, line separators) as "<U+202E>",
+// and bytes that are not UTF-8 as U+FFFD. A title cannot move the cursor,
+// recolour, clear or rewrite what the program prints, nor start a line of
+// its own. Everything else passes unchanged.
+std::string TerminalSafeText(std::string_view utf8);
+
+}  // namespace folivex
