@@ -64,5 +64,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   // Windows drops trailing dots and spaces; a leading dot hides the folder.
   Check(name.back() != '.' && name.back() != ' ' && name.front() != '.');
   Check(!IsDevice(name));
+
+  // A second book of the same title: the name with a mark added still fits.
+  constexpr std::string_view kMark = " (0123abcd-12)";
+  const Text marked = FolderNameWithSuffix(name, kMark);
+  Check(marked.ends_with(kMark) && name.starts_with(marked.substr(0, marked.size() - kMark.size())));
+  Check(GbkToUtf8(marked).size() <= static_cast<std::size_t>(kMaxFolderNameUtf8Bytes));
+  Check(GbkToUtf16(marked).size() <= static_cast<std::size_t>(kMaxFolderNameUtf16Units));
+  Check(Utf8ToGbkText(GbkToUtf8(marked)) == marked);
   return 0;
 }

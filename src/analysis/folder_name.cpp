@@ -186,4 +186,9 @@ Text SafeFolderName(const Text& title, const Text& address) {
   return MakeName(ConcatText("book_", from));
 }
 
+Text FolderNameWithSuffix(const Text& name, std::string_view suffix) {
+  const int size = static_cast<int>(suffix.size());
+  return ConcatText(CutToFit(name, kMaxFolderNameUtf8Bytes - size, kMaxFolderNameUtf16Units - size), suffix);
+}
+
 }  // namespace folivex

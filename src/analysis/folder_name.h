@@ -2,6 +2,8 @@
 // system of both platforms accepts.
 #pragma once
 
+#include <string_view>
+
 #include "text/text.h"
 
 namespace folivex {
@@ -25,5 +27,10 @@ inline constexpr int kMaxFolderNameUtf16Units = 150;
 // one of only question marks and spaces (characters the page's code page
 // could not hold), gives a name derived from `address` instead.
 Text SafeFolderName(const Text& title, const Text& address);
+
+// `name`, a name SafeFolderName made, with `suffix` (ASCII, no character a
+// name may not hold) added at its end: the name is cut at a character
+// boundary as far as needed for the whole to stay within both bounds.
+Text FolderNameWithSuffix(const Text& name, std::string_view suffix);
 
 }  // namespace folivex

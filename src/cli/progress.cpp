@@ -40,7 +40,7 @@ void ProgressPrinter::PageFinished(const PageOutcome& outcome, int finished) {
     // Failures are errors: they are told even when quiet.
     Print("  page " + std::to_string(outcome.page) + " failed after " +
           std::to_string(outcome.attempts) + (outcome.attempts == 1 ? " attempt: " : " attempts: ") +
-          TerminalSafeText(outcome.reason));
+          TerminalSafeText(outcome.failure ? Describe(*outcome.failure) : std::string("unknown")));
   }
   if (quiet_) return;
 

@@ -134,6 +134,30 @@ TEST(SafeFolderName, LongTitlesAreCutAtACharacterAndStayDistinct) {
   EXPECT_EQ(a.substr(0, tilde), Repeat("\xB4\xBA", static_cast<int>(tilde / 2)));
 }
 
+TEST(FolderNameWithSuffix, CutsTheNameSoTheSuffixFits) {
+  struct Case {
+    const char* name;
+    Text title;
+    Text expected;  // empty: cut, checked by the bounds
+  } cases[] = {
+      {"short name", "Spring", "Spring (0a1b2c3d)"},
+      {"name at the bound of UTF-16 units", Repeat("x", 150), ""},
+      {"Chinese name at the bound of UTF-8 bytes", Repeat("\xB4\xBA", 80), ""},
+      {"full-width dots at the end", Repeat(".", 100), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Text name = FolderNameWithSuffix(SafeFolderName(c.title, kAddress), " (0a1b2c3d)");
+    if (!c.expected.empty()) {
+      EXPECT_EQ(name, c.expected);
+    }
+    EXPECT_TRUE(name.ends_with(" (0a1b2c3d)"));
+    EXPECT_LE(static_cast<int>(GbkToUtf8(name).size()), kMaxFolderNameUtf8Bytes);
+    EXPECT_LE(static_cast<int>(GbkToUtf16(name).size()), kMaxFolderNameUtf16Units);
+    EXPECT_EQ(Utf8ToGbkText(GbkToUtf8(name)), name);
+  }
+}
+
 TEST(SafeFolderName, NeverMakesMoreThanOneLevel) {
   const Text hostile[] = {"..", ".", "../..", "a/../../b", "\\\\server\\share", "C:", "x/",
                           "\x80/..", "\xFF\\..", "\x81/\x81\\", "\xB4", ". ", " ."};

@@ -48,7 +48,7 @@ TEST(ProgressPrinter, PrintsNoEscapeSequenceFromTheServer) {
   PageOutcome failed;
   failed.page = 2;
   failed.attempts = 1;
-  failed.reason = "the server said \x1B[31mall is well\x1B[0m\n";
+  failed.failure = Failure{FailureKind::Other, "the server said \x1B[31mall is well\x1B[0m\n"};
   for (const bool live : {false, true}) {
     SCOPED_TRACE(live ? "terminal" : "log");
     std::string printed;

@@ -261,7 +261,7 @@ void SetClipboardOverride(std::optional<Text> text) {
 
 void ShowMessage(const Text& text, int /*style*/, std::optional<Text> title) {
   // "信息：" in code page 936.
-  const Text shown_title = title.value_or(Text("\xD0\xC5\xCF\xA2\xA3\xBA"));
+  const Text shown_title = title.value_or(Utf8ToGbkText("信息："));
   std::shared_ptr<const MessageHook> hook;
   {
     std::lock_guard lock(Shared().mutex);
@@ -374,7 +374,9 @@ FileResult WriteFileAtomically(const Text& path, const Bytes& bytes) {
   if (path.empty()) return {false, "empty file name"};
   const std::string target = SystemName(path);
   if (target.empty()) return {false, "file name is not valid code page 936 text"};
-  if (std::string refusal = RefusalToReplace(target); !refusal.empty()) return {false, refusal};
+  if (std::string refusal = RefusalToReplace(target); !refusal.empty()) {
+    return {false, refusal, FailureKind::NotRegularFile};
+  }
 
   for (int attempt = 1;; ++attempt) {
     OpenedTemporary temporary = OpenTemporaryBeside(path);

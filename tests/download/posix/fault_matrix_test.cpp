@@ -73,6 +73,7 @@ struct Case {
   const char* name;
   PageFault fault;
   bool pages_fail;  // the faulty pages cannot be had within the attempts
+  int requests;     // asked of each faulty page: failures that cannot heal once
 };
 
 PageFault WithDelivery(Delivery delivery) {
@@ -84,20 +85,20 @@ PageFault WithDelivery(Delivery delivery) {
 std::vector<Case> Cases() {
   return {
       {"connection reset mid-body", WithDelivery({.fault = Fault::kReset, .fault_after = kPageSize / 2}),
-       true},
+       true, 3},
       {"body cut short, correct Content-Length",
-       WithDelivery({.fault = Fault::kCutShort, .fault_after = kPageSize / 2}), true},
+       WithDelivery({.fault = Fault::kCutShort, .fault_after = kPageSize / 2}), true, 3},
       {"stall past the time-out",
        WithDelivery({.fault = Fault::kStall, .fault_after = kPageSize / 3, .stall_for = milliseconds(20000)}),
-       true},
-      {"500", PageFault{.status = 500}, true},
-      {"503 then success", PageFault{.fail_first = 2}, false},
-      {"404", PageFault{.status = 404}, true},
-      {"200 with an HTML body", PageFault{.html_body = true}, true},
+       true, 3},
+      {"500", PageFault{.status = 500}, true, 3},
+      {"503 then success", PageFault{.fail_first = 2}, false, 3},
+      {"404", PageFault{.status = 404}, true, 1},
+      {"200 with an HTML body", PageFault{.html_body = true}, true, 1},
       // Longer in all than the idle time-out, but never silent that long.
-      {"slow drip", WithDelivery({.drip_bytes = 512, .drip_interval = milliseconds(400)}), false},
-      {"Content-Length too long", WithDelivery({.content_length = kPageSize + 100}), true},
-      {"Content-Length too short", WithDelivery({.content_length = kPageSize - 100}), true},
+      {"slow drip", WithDelivery({.drip_bytes = 512, .drip_interval = milliseconds(400)}), false, 1},
+      {"Content-Length too long", WithDelivery({.content_length = kPageSize + 100}), true, 3},
+      {"Content-Length too short", WithDelivery({.content_length = kPageSize - 100}), true, 3},
   };
 }
 
@@ -172,8 +173,11 @@ TEST(FaultMatrix, EveryPageIsTheSitesOrMissingAndReported) {
     }
     for (const PageOutcome& outcome : report.outcomes) {
       if (outcome.status == PageStatus::Failed) {
-        EXPECT_FALSE(outcome.reason.empty()) << "page " << outcome.page;
+        EXPECT_TRUE(outcome.failure.has_value()) << "page " << outcome.page;
       }
+    }
+    for (int n = 1; n <= kPages; ++n) {
+      EXPECT_EQ(site.ImageRequests("m", n), Faulty(n) ? c.requests : 1) << "page " << n;
     }
     // Nothing but whole page files: no temporary, empty or stray file.
     for (const std::string& entry : folder.Tree()) {
@@ -227,7 +231,9 @@ TEST(FaultMatrix, AFifoWhereAPageGoesIsReportedAndNothingWaits) {
     const DownloadReport report = DownloadBook(PageRange(4), Settings(keep_complete), target, nullptr);
     EXPECT_EQ(report.failed, std::vector<int>{2});
     ASSERT_EQ(report.outcomes.size(), 4u);
-    EXPECT_NE(report.outcomes[1].reason.find("FIFO"), std::string::npos) << report.outcomes[1].reason;
+    ASSERT_TRUE(report.outcomes[1].failure.has_value());
+    EXPECT_EQ(report.outcomes[1].failure->kind, FailureKind::NotRegularFile);
+    EXPECT_NE(report.outcomes[1].failure->detail.find("FIFO"), std::string::npos) << report.outcomes[1].failure->detail;
     EXPECT_TRUE(std::filesystem::is_fifo(fifo));
     for (int n : {1, 3, 4}) EXPECT_EQ(ScratchFolder::ReadFile(folder.root() / (std::to_string(n) + ".jpg")), site.PageBytes("f", n));
   }
