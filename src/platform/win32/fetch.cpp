@@ -10,18 +10,10 @@
 #include "platform/fetch_common.h"
 #include "platform/services.h"
 #include "platform/win32/internet_handle.h"
+#include "platform/win32/wide_text.h"
 
 namespace folivex {
 namespace {
-
-std::wstring Wide(const Text& text) {
-  const std::u16string units = GbkToUtf16(text);
-  return std::wstring(units.begin(), units.end());
-}
-
-std::string Utf8(const std::wstring& wide) {
-  return Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
-}
 
 // One session for the whole process: WinInet lets several threads use one
 // handle at once, and it keeps idle connections per host for every session
@@ -32,7 +24,7 @@ HINTERNET SharedSession() {
   static InternetHandle session;
   std::lock_guard<std::mutex> lock(mutex);
   if (!session) {
-    session.reset(InternetOpenW(Wide(kFetchUserAgent).c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr,
+    session.reset(InternetOpenW(WidenGbkLossy(kFetchUserAgent).c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr,
                                 nullptr, 0));
   }
   return session.get();
@@ -126,7 +118,7 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
     result.failure = Failure{FailureKind::BadAddress, GbkToUtf8(address)};
     return result;
   }
-  const std::wstring url = Wide(*target);
+  const std::wstring url = WidenGbkLossy(*target);
   URL_COMPONENTSW parts{};
   parts.dwStructSize = sizeof(parts);
   parts.dwHostNameLength = 1;
