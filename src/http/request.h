@@ -4,9 +4,12 @@
 // brought up to date from the response.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
+#include "platform/failure.h"
 #include "platform/internet_api.h"
+#include "platform/services.h"
 #include "text/text.h"
 
 namespace folivex {
@@ -41,5 +44,30 @@ Bytes HttpRequest(const Text& address, int method = 0, const Text* bodyText = nu
                   bool noRedirect = false, Bytes* bodyBytes = nullptr,
                   const Text* proxy = nullptr, std::optional<bool> autoMerge = std::nullopt,
                   InternetApi& api = SystemInternetApi());
+
+// The largest book page accepted. A book page is some hundred kilobytes of
+// HTML; the analysis keeps its whole text in a box of the window, so a
+// page of many megabytes is no book page but a broken or hostile server.
+inline constexpr std::uint64_t kMaxBookPageBytes = 16ULL << 20;
+
+// What a request brings back beyond the body: the status of the final
+// response (0 when none came) and why the exchange did not complete.
+struct HttpRequestResult {
+  Bytes body;   // as HttpRequest returns it; never more than the bound
+  int status = 0;
+  // Empty when the exchange completed, whatever the status; judging the
+  // status is the caller's business.
+  std::optional<Failure> failure;
+  bool Completed() const { return !failure; }
+};
+
+// The book page: exactly the GET that HttpRequest(address) makes (same
+// headers, flags, redirects and cookies), held to the run's fetch options:
+// the connect and idle time-outs, the rate floor, and the body bound, which
+// for a book page is the smaller of options.max_body_bytes and
+// kMaxBookPageBytes (kMaxBookPageBytes when the options set none).
+HttpRequestResult FetchBookPage(const Text& address, const FetchOptions& options);
+// The same over other Internet calls (tests); the limits are the api's own.
+HttpRequestResult FetchBookPage(const Text& address, InternetApi& api);
 
 }  // namespace folivex
