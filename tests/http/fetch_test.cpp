@@ -216,14 +216,17 @@ TEST_F(FetchLive, OversizedHeaderBlockIsABadResponse) {
     }
     return response;
   };
+  enum class Outcome { Completes, Refused, EitherWay };
   struct Case {
     const char* name;
     Response response;
-    bool completes;
+    Outcome outcome;
   } cases[] = {
-      {.name = "64 KiB in many lines", .response = with_headers(640, 90), .completes = true},
-      {.name = "one line of 300 KiB", .response = with_headers(1, 300 * 1024), .completes = false},
-      {.name = "1 MiB in many lines", .response = with_headers(10000, 90), .completes = false},
+      {.name = "64 KiB in 640 lines", .response = with_headers(640, 90), .outcome = Outcome::Completes},
+      {.name = "300 KiB in 600 lines", .response = with_headers(600, 512), .outcome = Outcome::Refused},
+      // WinInet keeps the start of so long a line and drops the rest.
+      {.name = "360 KiB in four lines", .response = with_headers(4, 90 * 1024), .outcome = Outcome::EitherWay},
+      {.name = "one line of 300 KiB", .response = with_headers(1, 300 * 1024), .outcome = Outcome::EitherWay},
   };
   int number = 0;
   for (Case& c : cases) {
@@ -233,7 +236,8 @@ TEST_F(FetchLive, OversizedHeaderBlockIsABadResponse) {
     FetchOptions options;
     options.idle_timeout_ms = 5000;
     const FetchResult result = Fetch(server_.Url(path), options);
-    if (c.completes) {
+    if (c.outcome == Outcome::Completes ||
+        (c.outcome == Outcome::EitherWay && result.Completed())) {
       EXPECT_TRUE(result.Completed()) << Why(result);
       EXPECT_EQ(AsString(result.body), "body");
       continue;
