@@ -18,6 +18,29 @@ std::optional<int> ParseNumber(const std::string& text, int low, int high) {
   return value;
 }
 
+// A size in bytes: a whole number, optionally followed by K, M or G (1024,
+// 1024², 1024³; any case), within [low, high].
+std::optional<std::uint64_t> ParseSize(const std::string& text, std::uint64_t low,
+                                       std::uint64_t high) {
+  std::uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || end - ptr > 1) return std::nullopt;
+  int shift = 0;
+  if (ptr != end) {
+    switch (*ptr) {
+      case 'k': case 'K': shift = 10; break;
+      case 'm': case 'M': shift = 20; break;
+      case 'g': case 'G': shift = 30; break;
+      default: return std::nullopt;
+    }
+  }
+  if (value > (high >> shift)) return std::nullopt;
+  value <<= shift;
+  if (value < low) return std::nullopt;
+  return value;
+}
+
 struct OptionInfo {
   const char* long_name;
   char short_name;  // 0 when none
@@ -26,7 +49,7 @@ struct OptionInfo {
 
 constexpr OptionInfo kOptions[] = {
     {"output", 'o', true}, {"threads", 'j', true}, {"retries", 0, true},
-    {"timeout", 0, true},  {"pages", 0, true},     {"title", 0, true},
+    {"timeout", 0, true},  {"max-page-size", 0, true}, {"pages", 0, true}, {"title", 0, true},
     {"pdf", 0, false},     {"overwrite", 0, false}, {"quiet", 'q', false},
     {"version", 0, false}, {"help", 'h', false},
 };
@@ -63,6 +86,12 @@ std::string Apply(CliOptions& options, const OptionInfo& o, const std::string& v
     const auto n = ParseNumber(value, 1, 3600);
     if (!n) return "--timeout takes a number of seconds from 1 to 3600, not '" + value + "'";
     options.timeout_seconds = *n;
+  } else if (name == "max-page-size") {
+    const auto size = ParseSize(value, 1ULL << 10, 1ULL << 30);
+    if (!size) {
+      return "--max-page-size takes a size from 1K to 1G, such as 500K or 64M, not '" + value + "'";
+    }
+    options.max_page_bytes = *size;
   } else if (name == "pages") {
     std::string error;
     options.pages = PageList::Parse(value, &error);
@@ -192,7 +221,11 @@ std::string UsageText() {
          "  -j, --threads N      pages fetched at once, 1 to 32 (default 10)\n"
          "      --retries N      attempts per page before it counts as failed (default 3)\n"
          "      --timeout SECS   give up on a connection or a transfer silent this long\n"
-         "                       (default: 15 s to connect, 30 s without data)\n"
+         "                       (default: 15 s to connect, 30 s without data); a transfer\n"
+         "                       slower than 1 KiB/s over that long is given up too\n"
+         "      --max-page-size SIZE\n"
+         "                       refuse page images larger than SIZE, e.g. 500K, 64M\n"
+         "                       (default 64M; a book page may be at most 16M)\n"
          "      --pages LIST     only these pages, e.g. 1-20,25,30-\n"
          "      --title TEXT     name the folder and the PDF TEXT instead of the book's title\n"
          "      --pdf            also write <name>.pdf beside the folder, every saved page\n"

@@ -1,6 +1,7 @@
 // The command line of folivex-dl.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@ struct CliOptions {
   int threads = 10;
   int attempts = 3;
   std::optional<int> timeout_seconds;
+  // The largest page image accepted, in bytes (--max-page-size).
+  std::optional<std::uint64_t> max_page_bytes;
   std::optional<PageList> pages;
   std::optional<std::string> title;  // UTF-8
   bool pdf = false;

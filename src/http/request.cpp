@@ -201,9 +201,7 @@ Bytes HttpRequest(const Text& address, int method, const Text* bodyText, Text* c
 
 HttpRequestResult FetchBookPage(const Text& address, const FetchOptions& options) {
   FetchOptions limits = options;
-  if (limits.max_body_bytes == 0 || limits.max_body_bytes > kMaxBookPageBytes) {
-    limits.max_body_bytes = kMaxBookPageBytes;
-  }
+  limits.max_body_bytes = kMaxBookPageBytes;
   const std::unique_ptr<InternetApi> api = MakeSystemInternetApi(limits);
   return FetchBookPage(address, *api);
 }

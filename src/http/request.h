@@ -63,11 +63,10 @@ struct HttpRequestResult {
 
 // The book page: exactly the GET that HttpRequest(address) makes (same
 // headers, flags, redirects and cookies), held to the run's fetch options:
-// the connect and idle time-outs, the rate floor, and the body bound, which
-// for a book page is the smaller of options.max_body_bytes and
-// kMaxBookPageBytes (kMaxBookPageBytes when the options set none).
+// the connect and idle time-outs and the rate floor. Its body bound is
+// kMaxBookPageBytes: the options' bound is for page images.
 HttpRequestResult FetchBookPage(const Text& address, const FetchOptions& options);
-// The same over other Internet calls (tests); the limits are the api's own.
+// The same over other Internet calls, with their limits (tests).
 HttpRequestResult FetchBookPage(const Text& address, InternetApi& api);
 
 }  // namespace folivex
