@@ -210,6 +210,29 @@ TEST_F(HostileInputTest, AFiftyMegabytePageIsReadWhole) {
   EXPECT_TRUE(Escaped().empty());
 }
 
+// A page image that never ends is given up at the page bound (64 MiB by
+// default), once: asking again would bring the same. The book's other
+// pages are saved and nothing of the endless one stays on disk.
+TEST_F(HostileInputTest, APageWithoutEndIsRefusedAtTheBound) {
+  SampleSite site;
+  BookSpec book{.id = "endless", .title = "Endless", .pages = 3};
+  Delivery endless;
+  endless.endless = true;
+  book.page_faults[2] = PageFault{.delivery = endless, .body = std::string(64 * 1024, 'e')};
+  site.AddBook(book);
+  ASSERT_TRUE(site.Start()) << site.error();
+
+  EXPECT_EQ(Run(site.BookUrl("endless")), kExitFailed);
+  EXPECT_EQ(site.ImageRequests("endless", 2), 1);
+  for (int n : {1, 3}) {
+    EXPECT_EQ(ScratchFolder::ReadFile(out_ / "Endless" / (std::to_string(n) + ".jpg")),
+              site.PageBytes("endless", n));
+  }
+  EXPECT_FALSE(fs::exists(out_ / "Endless" / "2.jpg"));
+  EXPECT_TRUE(Escaped().empty());
+  ExpectOnlyPagesBelowOneLevel();
+}
+
 // The base address field is the site's word for where the pictures are.
 TEST_F(HostileInputTest, BaseAddressesWithoutASlashOrOnAnotherHost) {
   SampleSite site, other;
