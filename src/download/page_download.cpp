@@ -6,7 +6,7 @@
 #include <set>
 #include <thread>
 
-#include "platform/image_format.h"
+#include "image/image_format.h"
 
 namespace folivex {
 namespace {
@@ -43,6 +43,46 @@ std::optional<Failure> RejectPage(const FetchResult& fetched) {
   }
   if (!IsCompleteImage(fetched.body)) return Failure{FailureKind::IncompleteImage, "the image is cut short"};
   return std::nullopt;
+}
+
+std::string FailedPagesText(const DownloadReport& report, std::size_t max_pages, std::string_view open,
+                            std::string_view close, std::string_view between) {
+  struct Group {
+    std::string reason;
+    std::vector<int> pages;
+  };
+  std::vector<Group> groups;
+  for (const PageOutcome& o : report.outcomes) {
+    if (o.status != PageStatus::Failed) continue;
+    const std::string reason = o.failure ? ShortReason(*o.failure) : "failed";
+    auto group = std::find_if(groups.begin(), groups.end(), [&](const Group& g) { return g.reason == reason; });
+    if (group == groups.end()) group = groups.insert(groups.end(), Group{reason, {}});
+    group->pages.push_back(o.page);
+  }
+  std::string text;
+  std::size_t listed = 0;
+  for (const Group& group : groups) {
+    if (listed >= max_pages) return text + "...";
+    if (!text.empty()) text += between;
+    // Runs of consecutive pages read as ranges: "13-15".
+    std::size_t i = 0;
+    bool first = true;
+    while (i < group.pages.size()) {
+      std::size_t j = i;
+      while (j + 1 < group.pages.size() && group.pages[j + 1] == group.pages[j] + 1) ++j;
+      if (listed >= max_pages) {
+        text += ", ...";
+        break;
+      }
+      text += (first ? "" : ", ") + std::to_string(group.pages[i]);
+      if (j > i) text += (j == i + 1 ? ", " : "-") + std::to_string(group.pages[j]);
+      listed += j - i + 1;
+      first = false;
+      i = j + 1;
+    }
+    text += std::string(open) + group.reason + std::string(close);
+  }
+  return text;
 }
 
 std::vector<int> PageRange(int count) {

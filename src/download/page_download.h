@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/services.h"
@@ -80,6 +81,15 @@ DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSetting
 
 // Why a fetched body cannot be saved as a page image; empty when it can.
 std::optional<Failure> RejectPage(const FetchResult& fetched);
+
+// The failed pages of a report grouped by their short reason, groups in the
+// order of their first page: "3, 13-15 (404); 6 (not an image)". At most
+// `max_pages` numbers are listed, then "…". `open` and `close` go around
+// each reason, `between` between groups, so the window can use its own
+// punctuation.
+std::string FailedPagesText(const DownloadReport& report, std::size_t max_pages,
+                            std::string_view open = " (", std::string_view close = ")",
+                            std::string_view between = "; ");
 
 // Pages 1..count (none when count < 1).
 std::vector<int> PageRange(int count);

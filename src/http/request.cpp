@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <ctime>
 #include <vector>
 
 #include "http/cookies.h"
 #include "http/url.h"
+#include "platform/codepage.h"
 #include "text/markers.h"
 
 namespace folivex {
@@ -203,18 +205,42 @@ HttpRequestResult FetchBookPage(const Text& address, const FetchOptions& options
   FetchOptions limits = options;
   limits.max_body_bytes = kMaxBookPageBytes;
   const std::unique_ptr<InternetApi> api = MakeSystemInternetApi(limits);
-  return FetchBookPage(address, *api);
+  return FetchBookPage(address, options, *api);
 }
 
-HttpRequestResult FetchBookPage(const Text& address, InternetApi& api) {
+HttpRequestResult FetchBookPage(const Text& address, const FetchOptions& options,
+                                InternetApi& api) {
   HttpRequestResult result;
   if (UrlHost(address).empty()) {
     result.failure = Failure{FailureKind::BadAddress, "no host in the address"};
     return result;
   }
-  result.body = RunRequest(address, 0, nullptr, nullptr, nullptr, nullptr, nullptr, false,
-                           nullptr, nullptr, std::nullopt, api, &result);
+  // What the options add: header lines (an agent or a Referer given there
+  // replaces the routine's own), the matching cookies, the proxy.
+  Text extra;
+  const auto add = [&](const std::string& line) {
+    if (!extra.empty()) extra += "\r\n";
+    extra += Utf8ToGbkText(line);
+  };
+  if (!options.user_agent.empty()) add("User-Agent: " + options.user_agent);
+  if (!options.referer.empty()) add("Referer: " + options.referer);
+  for (const std::string& line : options.headers) add(line);
+  const std::string utf8_address = GbkToUtf8(address);
+  std::optional<Text> cookies;
+  if (options.cookies) {
+    cookies = CookieHeaderFor(*options.cookies, utf8_address, static_cast<long long>(std::time(nullptr)));
+  }
+  const Text proxy = ProxyFor(options.proxy, utf8_address);
+  RequestSlots::Hold slot(options.slots.get());
+  result.body = RunRequest(address, 0, nullptr, cookies ? &*cookies : nullptr, nullptr,
+                           extra.empty() ? nullptr : &extra, nullptr, false, nullptr,
+                           proxy.empty() ? nullptr : &proxy, false, api, &result);
   return result;
+}
+
+Bytes HttpRequest(const Text& address, const FetchOptions& options) {
+  HttpRequestResult page = FetchBookPage(address, options);
+  return page.Completed() ? std::move(page.body) : Bytes();
 }
 
 }  // namespace folivex

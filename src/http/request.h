@@ -46,8 +46,8 @@ Bytes HttpRequest(const Text& address, int method = 0, const Text* bodyText = nu
                   InternetApi& api = SystemInternetApi());
 
 // The largest book page accepted. A book page is some hundred kilobytes of
-// HTML; the analysis keeps its whole text in a box of the window, so a
-// page of many megabytes is no book page but a broken or hostile server.
+// HTML; the analysis keeps its whole text, so a page of many megabytes is no
+// book page but a broken or hostile server.
 inline constexpr std::uint64_t kMaxBookPageBytes = 16ULL << 20;
 
 // What a request brings back beyond the body: the status of the final
@@ -61,12 +61,18 @@ struct HttpRequestResult {
   bool Completed() const { return !failure; }
 };
 
-// The book page: exactly the GET that HttpRequest(address) makes (same
-// headers, flags, redirects and cookies), held to the run's fetch options:
-// the connect and idle time-outs and the rate floor. Its body bound is
-// kMaxBookPageBytes: the options' bound is for page images.
+// The book page: the GET that HttpRequest(address) makes, with what the
+// options add (an agent or a Referer there replaces the routine's own,
+// header lines, the matching cookies, the proxy, a request slot), held to
+// the run's limits: the connect and idle time-outs, the rate floor and the
+// rate limit. Its body bound is kMaxBookPageBytes: the options' bound is
+// for page images.
 HttpRequestResult FetchBookPage(const Text& address, const FetchOptions& options);
-// The same over other Internet calls, with their limits (tests).
-HttpRequestResult FetchBookPage(const Text& address, InternetApi& api);
+// The same over other Internet calls, with their own limits (tests).
+HttpRequestResult FetchBookPage(const Text& address, const FetchOptions& options,
+                                InternetApi& api);
+// The book page's body when the exchange completed (whatever the status);
+// empty when it did not.
+Bytes HttpRequest(const Text& address, const FetchOptions& options);
 
 }  // namespace folivex

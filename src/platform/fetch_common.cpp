@@ -92,10 +92,15 @@ std::optional<int> ParseRetryAfter(std::string_view value) {
   return seconds;
 }
 
-TransferPace::TransferPace(const FetchOptions& options, Clock::time_point start)
-    : idle_(std::max(0, options.idle_timeout_ms)),
-      floor_(options.idle_timeout_ms > 0 ? std::max(0, options.min_bytes_per_second) : 0),
+TransferPace::TransferPace(int idle_timeout_ms, int min_bytes_per_second, Clock::time_point start)
+    : idle_(std::max(0, idle_timeout_ms)),
+      floor_(idle_timeout_ms > 0 ? std::max(0, min_bytes_per_second) : 0),
       last_progress_(start) {}
+
+void TransferPace::Held(Clock::duration held) {
+  last_progress_ += held;
+  if (windows_started_) window_start_ += held;
+}
 
 std::optional<Failure> TransferPace::Check(std::uint64_t moved, std::uint64_t body,
                                            Clock::time_point now) {

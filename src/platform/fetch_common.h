@@ -69,10 +69,13 @@ std::optional<int> ParseRetryAfter(std::string_view value);
 class TransferPace {
  public:
   using Clock = std::chrono::steady_clock;
-  TransferPace(const FetchOptions& options, Clock::time_point start);
+  TransferPace(int idle_timeout_ms, int min_bytes_per_second, Clock::time_point start);
   // `moved`: bytes moved so far (never less than before); `body`: body bytes
   // received so far, which start the rate windows.
   std::optional<Failure> Check(std::uint64_t moved, std::uint64_t body, Clock::time_point now);
+  // The program itself held the transfer back for `held` (the run's rate
+  // limit): that time counts neither as silence nor against the rate.
+  void Held(Clock::duration held);
 
  private:
   std::chrono::milliseconds idle_;

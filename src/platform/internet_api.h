@@ -91,7 +91,13 @@ std::unique_ptr<InternetApi> MakeSystemInternetApi(const FetchOptions& limits);
 
 // The limits of the shared implementation: the system's time-outs, no
 // bound, no floor.
-inline constexpr FetchOptions kSystemInternetLimits{
-    .connect_timeout_ms = 0, .idle_timeout_ms = 0, .max_body_bytes = 0, .min_bytes_per_second = 0};
+inline FetchOptions SystemInternetLimits() {
+  FetchOptions limits;
+  limits.connect_timeout_ms = 0;
+  limits.idle_timeout_ms = 0;
+  limits.max_body_bytes = 0;
+  limits.min_bytes_per_second = 0;
+  return limits;
+}
 
 }  // namespace folivex

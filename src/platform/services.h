@@ -6,21 +6,16 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/controls.h"
 #include "platform/failure.h"
+#include "platform/request_extras.h"
 #include "text/text.h"
 
 namespace folivex {
-
-// --- Controls (act on the host installed with UseControls) ---------------
-Text GetText(Control control);
-void SetText(Control control, const Text& text);
-void SetPicture(Control control, const Bytes& image);
-void SetPosition(Control control, int value);
 
 // Handles the calling thread's window messages until none is waiting; a quit
 // message stops it and stays queued. Does nothing where there is no window.
@@ -131,6 +126,19 @@ struct FetchOptions {
   // drips a byte every few seconds is given up about 30 s after its first
   // byte. 0, or no idle time-out: no floor.
   int min_bytes_per_second = kDefaultMinBytesPerSecond;
+
+  // What the command line adds to every request; the defaults are the
+  // window's fixed behaviour. Texts are UTF-8, sent as they stand.
+  std::string user_agent;            // empty: the program's old desktop agent
+  std::string referer;               // empty: none sent
+  std::vector<std::string> headers;  // "Name: value" lines, after the fixed ones
+  // Sent where they match the address (domain, path, secure, expiry).
+  std::shared_ptr<const std::vector<FileCookie>> cookies;
+  ProxySettings proxy;               // not enabled: every request goes direct
+  std::shared_ptr<RateLimit> rate_limit;  // shared by the run's transfers; null: no limit
+  // Shared by every fetch of a run, so that several books at once keep
+  // to one bound of requests in flight; null: no bound here.
+  std::shared_ptr<RequestSlots> slots;
 };
 
 struct FetchResult {
@@ -146,7 +154,8 @@ struct FetchResult {
 };
 
 // One GET of an http or https address without the part from its first "#",
-// with the old desktop user agent, any content type, no cache and no proxy.
+// with the old desktop user agent, any content type, no cache and no proxy
+// unless `options` adds an agent, headers, cookies, a proxy or a rate limit.
 // Certificates are always verified.
 FetchResult Fetch(const Text& address, const FetchOptions& options = {});
 // The body of Fetch alone: empty when nothing came back.

@@ -249,7 +249,7 @@ TEST_F(RequestLive, BookPageObeysTheFetchOptions) {
       page = FetchBookPage(Url(path.c_str()), options);
     } else {
       options.max_body_bytes = c.bound;
-      page = FetchBookPage(Url(path.c_str()), *MakeSystemInternetApi(options));
+      page = FetchBookPage(Url(path.c_str()), options, *MakeSystemInternetApi(options));
     }
     ASSERT_FALSE(page.Completed());
     EXPECT_EQ(page.failure->kind, c.kind) << Describe(*page.failure);

@@ -383,7 +383,7 @@ class CurlInternetApi final : public InternetApi {
 }  // namespace
 
 InternetApi& SystemInternetApi() {
-  static CurlInternetApi api{kSystemInternetLimits};
+  static CurlInternetApi api{SystemInternetLimits()};
   return api;
 }
 

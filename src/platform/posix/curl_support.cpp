@@ -45,10 +45,16 @@ std::string EscapeUrlBytes(std::string_view url) {
 // --- GuardedTransfer -----------------------------------------------------------
 
 GuardedTransfer::GuardedTransfer(const FetchOptions& limits, Sinks sinks)
-    : limits_(limits), sinks_(std::move(sinks)), pace_(limits, TransferPace::Clock::now()) {}
+    : max_body_bytes_(limits.max_body_bytes),
+      connect_timeout_ms_(limits.connect_timeout_ms),
+      idle_timeout_ms_(limits.idle_timeout_ms),
+      min_bytes_per_second_(limits.min_bytes_per_second),
+      rate_limit_(limits.rate_limit),
+      sinks_(std::move(sinks)),
+      pace_(idle_timeout_ms_, min_bytes_per_second_, TransferPace::Clock::now()) {}
 
 void GuardedTransfer::Install(CURL* easy) {
-  pace_ = TransferPace(limits_, TransferPace::Clock::now());
+  pace_ = TransferPace(idle_timeout_ms_, min_bytes_per_second_, TransferPace::Clock::now());
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
@@ -60,8 +66,8 @@ void GuardedTransfer::Install(CURL* easy) {
   curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, OnProgress);
   curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
-  if (limits_.connect_timeout_ms > 0) {
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.connect_timeout_ms));
+  if (connect_timeout_ms_ > 0) {
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_timeout_ms_));
   }
 }
 
@@ -110,7 +116,7 @@ void GuardedTransfer::Header(std::string_view line) {
     // over small); the body bound still holds for it.
     const bool redirect = status_ >= 300 && status_ < 400;
     if (status_ >= 200 && !redirect) {
-      if (auto failure = CheckAnnouncedLength(announced_, limits_.max_body_bytes)) {
+      if (auto failure = CheckAnnouncedLength(announced_, max_body_bytes_)) {
         Stop(std::move(*failure));
       }
     }
@@ -134,12 +140,17 @@ std::size_t GuardedTransfer::OnBody(char* data, std::size_t size, std::size_t co
   const std::size_t n = size * count;
   if (self->stopped_) return 0;
   try {
-    if (auto failure = CheckBodyBound(self->body_bytes_ + n, self->limits_.max_body_bytes)) {
+    if (auto failure = CheckBodyBound(self->body_bytes_ + n, self->max_body_bytes_)) {
       self->Stop(std::move(*failure));
       return 0;
     }
     if (self->sinks_.body) self->sinks_.body(std::string_view(data, n));
     self->body_bytes_ += n;
+    if (self->rate_limit_) {
+      const auto before = TransferPace::Clock::now();
+      self->rate_limit_->Take(n);
+      self->pace_.Held(TransferPace::Clock::now() - before);
+    }
   } catch (...) {
     self->StopOnException();
     return 0;

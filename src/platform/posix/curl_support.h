@@ -46,7 +46,8 @@ std::string EscapeUrlBytes(std::string_view url);
 // One transfer held to the limits of its FetchOptions: the body bound (a
 // larger announced length is refused when the header block ends, a body
 // that grows past it is stopped), the header block bound, the idle
-// time-out and the rate floor. It owns curl's write, header and progress
+// time-out, the rate floor, and the run's rate limit (the time it holds the
+// transfer back counts against neither time-out nor floor). It owns curl's write, header and progress
 // callbacks. No exception leaves them: whatever the owner's sinks throw
 // (std::bad_alloc among others) is caught, and the transfer stops with a
 // failure instead.
@@ -83,7 +84,11 @@ class GuardedTransfer {
   void StopOnException();
   void Header(std::string_view line);
 
-  FetchOptions limits_;
+  std::uint64_t max_body_bytes_;
+  int connect_timeout_ms_;
+  int idle_timeout_ms_;
+  int min_bytes_per_second_;
+  std::shared_ptr<RateLimit> rate_limit_;  // the run's, shared; may be null
   Sinks sinks_;
   TransferPace pace_;
   std::optional<Failure> stopped_;

@@ -2,7 +2,7 @@
 // that fetches page after page from one host reuses its connection.
 #include <curl/curl.h>
 
-#include <cctype>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -61,7 +61,12 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   AppendLine(headers, "Accept: */*");
   AppendLine(headers, "Cache-Control: no-cache");
   AppendLine(headers, "Pragma: no-cache");
+  for (const std::string& line : options.headers) AppendLine(headers, line);
   const std::string url = EscapeUrlBytes(*target);
+  const std::string cookie =
+      options.cookies ? CookieHeaderFor(*options.cookies, url, static_cast<long long>(std::time(nullptr)))
+                      : std::string();
+  const std::string proxy = ProxyFor(options.proxy, url);
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -70,14 +75,23 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, kFetchUsesHttp10 ? CURL_HTTP_VERSION_1_0
                                                                 : CURL_HTTP_VERSION_1_1);
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, kFetchUserAgent);
+  curl_easy_setopt(curl, CURLOPT_USERAGENT,
+                   options.user_agent.empty() ? kFetchUserAgent : options.user_agent.c_str());
+  if (!options.referer.empty()) curl_easy_setopt(curl, CURLOPT_REFERER, options.referer.c_str());
+  if (!cookie.empty()) curl_easy_setopt(curl, CURLOPT_COOKIE, cookie.c_str());
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(curl, CURLOPT_PROXY, "");  // direct, whatever the environment says
+  // Only the proxy chosen here: an empty one is direct, whatever the
+  // environment says (the command line reads the environment itself).
+  curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
+  if (!proxy.empty()) curl_easy_setopt(curl, CURLOPT_NOPROXY, options.proxy.no_proxy.c_str());
   ApplyTrustStore(curl);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, detail);
   transfer.Install(curl);
 
-  const CURLcode code = curl_easy_perform(curl);
+  const CURLcode code = [&] {
+    RequestSlots::Hold slot(options.slots.get());
+    return curl_easy_perform(curl);
+  }();
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   result.status = static_cast<int>(status);

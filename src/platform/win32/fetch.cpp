@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <ctime>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -10,36 +12,51 @@
 #include "platform/fetch_common.h"
 #include "platform/services.h"
 #include "platform/win32/internet_handle.h"
+#include "platform/win32/wide_text.h"
 #include "platform/win32/wininet_support.h"
 
 namespace folivex {
 namespace {
 
-std::wstring Wide(const Text& text) {
-  const std::u16string units = GbkToUtf16(text);
+// One session for the whole process per proxy (the empty one: direct):
+// WinInet lets several threads use one handle at once, and it keeps idle
+// connections per host for every session of the process anyway. (A session
+// per thread, closed as the thread ends, crashes WinInet under Wine: the
+// close then runs inside the thread's exit.) Sessions live until the
+// process ends.
+HINTERNET SharedSession(const std::string& proxy) {
+  static std::mutex mutex;
+  static std::map<std::string, InternetHandle> sessions;
+  std::lock_guard<std::mutex> lock(mutex);
+  InternetHandle& session = sessions[proxy];
+  if (!session) {
+    const std::wstring agent = WidenGbkLossy(kFetchUserAgent);
+    if (proxy.empty()) {
+      session.reset(InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    } else {
+      const std::u16string units = Utf8ToUtf16(proxy);
+      const std::wstring name(units.begin(), units.end());
+      session.reset(InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PROXY, name.c_str(), nullptr, 0));
+    }
+  }
+  return session.get();
+}
+
+std::wstring WideUtf8(const std::string& utf8) {
+  const std::u16string units = Utf8ToUtf16(utf8);
   return std::wstring(units.begin(), units.end());
 }
 
-std::string Utf8(const std::wstring& wide) {
-  return Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
-}
-
-// The body pieces asked for at once.
-constexpr DWORD kReadChunk = 64 * 1024;
-
-// One session for the whole process: WinInet lets several threads use one
-// handle at once, and it keeps idle connections per host for every session
-// of the process anyway. (A session per thread, closed as the thread ends,
-// crashes WinInet under Wine: the close then runs inside the thread's exit.)
-HINTERNET SharedSession() {
-  static std::mutex mutex;
-  static InternetHandle session;
-  std::lock_guard<std::mutex> lock(mutex);
-  if (!session) {
-    session.reset(InternetOpenW(Wide(kFetchUserAgent).c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr,
-                                nullptr, 0));
+// The request lines the options add beside the agent, CR LF after each.
+std::wstring ExtraHeaders(const FetchOptions& options, const std::string& url) {
+  std::string lines;
+  if (options.cookies) {
+    const std::string cookie =
+        CookieHeaderFor(*options.cookies, url, static_cast<long long>(std::time(nullptr)));
+    if (!cookie.empty()) lines += "Cookie: " + cookie + "\r\n";
   }
-  return session.get();
+  for (const std::string& line : options.headers) lines += line + "\r\n";
+  return WideUtf8(lines);
 }
 
 void SetTimeout(HINTERNET handle, DWORD option, int ms) {
@@ -47,6 +64,9 @@ void SetTimeout(HINTERNET handle, DWORD option, int ms) {
   DWORD value = static_cast<DWORD>(ms);
   InternetSetOptionW(handle, option, &value, sizeof(value));
 }
+
+// The body pieces asked for at once.
+constexpr DWORD kReadChunk = 64 * 1024;
 
 }  // namespace
 
@@ -57,7 +77,7 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
     result.failure = Failure{FailureKind::BadAddress, GbkToUtf8(address)};
     return result;
   }
-  const std::wstring url = Wide(*target);
+  const std::wstring url = WidenGbkLossy(*target);
   URL_COMPONENTSW parts{};
   parts.dwStructSize = sizeof(parts);
   parts.dwHostNameLength = 1;
@@ -74,7 +94,9 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   if (object.empty()) object = L"/";
   const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
-  HINTERNET session = SharedSession();
+  const std::string url_utf8 = Utf8(url);
+  RequestSlots::Hold slot(options.slots.get());
+  HINTERNET session = SharedSession(ProxyFor(options.proxy, url_utf8));
   if (!session) {
     result.failure = InternetFailure(GetLastError(), false);
     return result;
@@ -91,10 +113,13 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
                 INTERNET_FLAG_NO_UI | INTERNET_FLAG_KEEP_CONNECTION;
   if (secure) flags |= INTERNET_FLAG_SECURE;
+  // Cookies from a file replace those of the system's own store.
+  if (options.cookies) flags |= INTERNET_FLAG_NO_COOKIES;
   const wchar_t* accept[] = {L"*/*", nullptr};
+  const std::wstring referer = WideUtf8(options.referer);
   InternetHandle request(HttpOpenRequestW(connection.get(), L"GET", object.c_str(),
-                                          kFetchUsesHttp10 ? L"HTTP/1.0" : L"HTTP/1.1", nullptr,
-                                          accept, flags, 0));
+                                          kFetchUsesHttp10 ? L"HTTP/1.0" : L"HTTP/1.1",
+                                          referer.empty() ? nullptr : referer.c_str(), accept, flags, 0));
   if (!request) {
     result.failure = InternetFailure(GetLastError(), false);
     return result;
@@ -103,7 +128,15 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   SetTimeout(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, options.idle_timeout_ms);
   SetTimeout(request.get(), INTERNET_OPTION_SEND_TIMEOUT, options.idle_timeout_ms);
   const ULONGLONG sent_at = GetTickCount64();
-  if (!HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) {
+  if (!options.user_agent.empty()) {
+    // Replacing works on one header at a time.
+    const std::wstring agent = WideUtf8("User-Agent: " + options.user_agent + "\r\n");
+    HttpAddRequestHeadersW(request.get(), agent.c_str(), static_cast<DWORD>(agent.size()),
+                           HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+  }
+  const std::wstring extra = ExtraHeaders(options, url_utf8);
+  if (!HttpSendRequestW(request.get(), extra.empty() ? nullptr : extra.c_str(),
+                        static_cast<DWORD>(extra.size()), nullptr, 0)) {
     result.failure = SendFailure(GetLastError(), GetTickCount64() - sent_at, options.idle_timeout_ms);
     return result;
   }
@@ -129,7 +162,6 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
     const std::wstring retry = QueryHeaderText(request.get(), HTTP_QUERY_RETRY_AFTER);
     if (!retry.empty()) result.retry_after_s = ParseRetryAfter(Utf8(retry));
   }
-
   BodyReader reader(request.get(), options);
   if ((result.failure = reader.Begin())) return result;
   std::string buffer(kReadChunk, '\0');

@@ -24,6 +24,7 @@
 
 #include "platform/codepage.h"
 #include "platform/window.h"
+#include "platform/win32/wide_text.h"
 
 namespace folivex {
 
@@ -44,17 +45,8 @@ constexpr UINT kRunTask = WM_APP + 1;
 // Destroys the window on its own thread (DestroyWindow works only there).
 constexpr UINT kDestroy = WM_APP + 2;
 
-int Index(Control control) { return static_cast<int>(control); }
-bool Known(Control control) { return Index(control) >= 0 && Index(control) < kControlCount; }
-
-std::wstring Widen(const Text& text) {
-  const std::u16string wide = GbkToUtf16(text);
-  return std::wstring(wide.begin(), wide.end());
-}
-
-Text Narrow(const std::wstring& wide) {
-  return Utf16ToGbk(std::u16string(wide.begin(), wide.end()));
-}
+int Index(ControlId control) { return control.value; }
+bool Known(ControlId control) { return Index(control) >= 0 && Index(control) < kMaxControls; }
 
 std::u16string ToU16(const std::wstring& wide) { return std::u16string(wide.begin(), wide.end()); }
 
@@ -437,27 +429,27 @@ struct AppWindow::Impl {
   // Set once every control exists: a window that failed half-way must not
   // leave a quit message behind (it would close the error message at once).
   bool complete = false;
-  std::array<HWND, kControlCount> controls{};
-  std::array<const ControlSpec*, kControlCount> specs{};
-  std::array<BitmapHandle, kControlCount> pictures;
-  std::array<BrushHandle, kControlCount> backgrounds;
+  std::array<HWND, kMaxControls> controls{};
+  std::array<const ControlSpec*, kMaxControls> specs{};
+  std::array<BitmapHandle, kMaxControls> pictures;
+  std::array<BrushHandle, kMaxControls> backgrounds;
 
   // The control behind a child window handle, if it is one of ours.
-  std::optional<Control> ControlOf(HWND child) const {
+  std::optional<ControlId> ControlOf(HWND child) const {
     if (!child) return std::nullopt;
-    for (int i = 0; i < kControlCount; ++i) {
-      if (controls[i] == child) return static_cast<Control>(i);
+    for (int i = 0; i < kMaxControls; ++i) {
+      if (controls[i] == child) return ControlId(i);
     }
     return std::nullopt;
   }
 
-  HWND Handle(Control control) const { return Known(control) ? controls[Index(control)] : nullptr; }
+  HWND Handle(ControlId control) const { return Known(control) ? controls[Index(control)] : nullptr; }
 
-  const ControlSpec* Spec(Control control) const {
+  const ControlSpec* Spec(ControlId control) const {
     return Known(control) ? specs[Index(control)] : nullptr;
   }
 
-  void Dispatch(Control control, Event event) const {
+  void Dispatch(ControlId control, Event event) const {
     // Copied first: a handler may not change the table, but it must not see
     // it move either.
     const std::vector<EventBinding> events = spec.events;
@@ -484,7 +476,7 @@ struct AppWindow::Impl {
 
   // The colours drawn behind a control's text, answered to WM_CTLCOLOR*.
   HBRUSH Colours(HWND child, HDC dc) const {
-    const std::optional<Control> control = ControlOf(child);
+    const std::optional<ControlId> control = ControlOf(child);
     const ControlSpec* control_spec = control ? Spec(*control) : nullptr;
     if (!control_spec) return nullptr;
     SetTextColor(dc, RGB(0, 0, 0));
@@ -515,7 +507,7 @@ LRESULT CALLBACK EditSubclassProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM
     // The box selects the word first, as it always does; then the handler.
     const LRESULT result = DefSubclassProc(hwnd, message, wparam, lparam);
     const auto* impl = reinterpret_cast<const AppWindow::Impl*>(data);
-    if (const std::optional<Control> control = impl->ControlOf(hwnd)) {
+    if (const std::optional<ControlId> control = impl->ControlOf(hwnd)) {
       impl->Dispatch(*control, Event::DoubleClick);
     }
     return result;
@@ -541,7 +533,7 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
       return 0;
     case WM_COMMAND:
       if (HIWORD(wparam) == BN_CLICKED && lparam != 0) {
-        if (const std::optional<Control> control = impl->ControlOf(reinterpret_cast<HWND>(lparam))) {
+        if (const std::optional<ControlId> control = impl->ControlOf(reinterpret_cast<HWND>(lparam))) {
           impl->Dispatch(*control, Event::Click);
         }
         return 0;
@@ -595,7 +587,7 @@ std::shared_ptr<AppWindow> AppWindow::Create(const WindowSpec& spec) {
   // Centred on the screen, integer division.
   const int left = (GetSystemMetrics(SM_CXSCREEN) - spec.outer_width) / 2;
   const int top = (GetSystemMetrics(SM_CYSCREEN) - spec.outer_height) / 2;
-  const HWND hwnd = CreateWindowExW(0, kMainClass, Widen(spec.title).c_str(), kMainStyle, left, top,
+  const HWND hwnd = CreateWindowExW(0, kMainClass, WidenGbkLossy(spec.title).c_str(), kMainStyle, left, top,
                                     spec.outer_width, spec.outer_height, nullptr, nullptr, instance,
                                     impl.get());
   if (!hwnd) return nullptr;
@@ -614,7 +606,7 @@ std::shared_ptr<AppWindow> AppWindow::Create(const WindowSpec& spec) {
     }
     const ClassAndStyles made = ControlClass(control);
     const HWND child = CreateWindowExW(
-        made.styles.ex_style, made.class_name, Widen(control.default_text).c_str(),
+        made.styles.ex_style, made.class_name, WidenGbkLossy(control.default_text).c_str(),
         made.styles.style, control.left, control.top, control.width, control.height, parent,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + Index(control.id))),
         instance, nullptr);
@@ -657,16 +649,16 @@ void AppWindow::Close() {
 
 bool AppWindow::IsOpen() const { return impl_->window.load() != nullptr; }
 
-Text AppWindow::GetText(Control control) {
+Text AppWindow::GetText(ControlId control) {
   Text text;
   impl_->OnGuiThread([&] {
-    if (const HWND child = impl_->Handle(control)) text = Narrow(WindowTextOf(child));
+    if (const HWND child = impl_->Handle(control)) text = NarrowToGbk(WindowTextOf(child));
   });
   return text;
 }
 
-void AppWindow::SetText(Control control, const Text& text) {
-  const std::wstring wide = Widen(text);
+void AppWindow::SetText(ControlId control, const Text& text) {
+  const std::wstring wide = WidenGbkLossy(text);
   impl_->OnGuiThread([&] {
     const HWND child = impl_->Handle(control);
     const ControlSpec* control_spec = impl_->Spec(control);
@@ -684,7 +676,7 @@ void AppWindow::SetText(Control control, const Text& text) {
   });
 }
 
-void AppWindow::SetPicture(Control control, const Bytes& image) {
+void AppWindow::SetPicture(ControlId control, const Bytes& image) {
   impl_->OnGuiThread([&] {
     const HWND child = impl_->Handle(control);
     const ControlSpec* control_spec = impl_->Spec(control);
@@ -699,7 +691,7 @@ void AppWindow::SetPicture(Control control, const Bytes& image) {
   });
 }
 
-void AppWindow::SetPosition(Control control, int value) {
+void AppWindow::SetPosition(ControlId control, int value) {
   impl_->OnGuiThread([&] {
     const HWND child = impl_->Handle(control);
     const ControlSpec* control_spec = impl_->Spec(control);
@@ -735,7 +727,7 @@ WindowFacts AppWindow::Facts() const {
   return facts;
 }
 
-std::optional<ControlFacts> AppWindow::Facts(Control control) const {
+std::optional<ControlFacts> AppWindow::Facts(ControlId control) const {
   const HWND child = impl_->Handle(control);
   const ControlSpec* control_spec = impl_->Spec(control);
   if (!child || !control_spec) return std::nullopt;
@@ -851,7 +843,7 @@ std::optional<ControlFacts> AppWindow::Facts(Control control) const {
   return facts;
 }
 
-std::optional<Rgb> AppWindow::PaintedPixel(Control control, int x, int y) const {
+std::optional<Rgb> AppWindow::PaintedPixel(ControlId control, int x, int y) const {
   const HWND child = impl_->Handle(control);
   const ControlSpec* control_spec = impl_->Spec(control);
   if (!child || !control_spec || control_spec->kind != ControlKind::Picture) return std::nullopt;
@@ -872,11 +864,11 @@ std::optional<Rgb> AppWindow::PaintedPixel(Control control, int x, int y) const 
 
 void* AppWindow::NativeHandle() const { return impl_->window.load(); }
 
-void AppWindow::Click(Control control) {
+void AppWindow::Click(ControlId control) {
   if (const HWND child = impl_->Handle(control)) SendMessageW(child, BM_CLICK, 0, 0);
 }
 
-void AppWindow::DoubleClick(Control control) {
+void AppWindow::DoubleClick(ControlId control) {
   const HWND child = impl_->Handle(control);
   if (!child) return;
   const LPARAM point = MAKELPARAM(4, 4);

@@ -140,7 +140,7 @@ class WinInetApi final : public InternetApi {
 }  // namespace
 
 InternetApi& SystemInternetApi() {
-  static WinInetApi api{kSystemInternetLimits};
+  static WinInetApi api{SystemInternetLimits()};
   return api;
 }
 

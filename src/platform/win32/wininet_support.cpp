@@ -3,13 +3,10 @@
 #include <algorithm>
 
 #include "platform/codepage.h"
+#include "platform/win32/wide_text.h"
 
 namespace folivex {
 namespace {
-
-std::string Utf8(const std::wstring& wide) {
-  return Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
-}
 
 std::string SystemMessage(DWORD error) {
   wchar_t* text = nullptr;
@@ -113,12 +110,14 @@ long long AnnouncedLength(HINTERNET request) {
 }
 
 BodyReader::BodyReader(HINTERNET request, const FetchOptions& limits)
-    : request_(request), limits_(limits), pace_(limits, TransferPace::Clock::now()) {}
+    : request_(request),
+      max_body_bytes_(limits.max_body_bytes),
+      rate_limit_(limits.rate_limit),
+      pace_(limits.idle_timeout_ms, limits.min_bytes_per_second, TransferPace::Clock::now()) {}
 
 std::optional<Failure> BodyReader::Begin() {
   announced_ = AnnouncedLength(request_);
-  pace_ = TransferPace(limits_, TransferPace::Clock::now());
-  return CheckAnnouncedLength(announced_, limits_.max_body_bytes);
+  return CheckAnnouncedLength(announced_, max_body_bytes_);
 }
 
 std::optional<Failure> BodyReader::Read(void* buffer, DWORD size, DWORD* count) {
@@ -135,8 +134,13 @@ std::optional<Failure> BodyReader::Read(void* buffer, DWORD size, DWORD* count) 
     return InternetFailure(GetLastError(), true);
   }
   received_ += read;
-  if (auto failure = CheckBodyBound(received_, limits_.max_body_bytes)) return failure;
+  if (auto failure = CheckBodyBound(received_, max_body_bytes_)) return failure;
   if (auto failure = pace_.Check(received_, received_, TransferPace::Clock::now())) return failure;
+  if (rate_limit_ && read > 0) {
+    const auto before = TransferPace::Clock::now();
+    rate_limit_->Take(read);
+    pace_.Held(TransferPace::Clock::now() - before);
+  }
   *count = read;
   return std::nullopt;
 }

@@ -7,6 +7,7 @@
 #include <wininet.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -35,9 +36,10 @@ std::optional<Failure> CheckHeaderBlock(HINTERNET request);
 // The Content-Length the response announces; -1 when none.
 long long AnnouncedLength(HINTERNET request);
 
-// Reads the body of a sent request, held to the body bound and the rate
-// floor of `limits` (the idle time-out is WinInet's receive time-out, set
-// on the handles). Each read waits for data and takes what has arrived, so
+// Reads the body of a sent request, held to the body bound, the rate floor
+// and the run's rate limit of `limits` (the idle time-out is WinInet's
+// receive time-out, set on the handles; the time the rate limit holds the
+// transfer back does not count against the floor). Each read waits for data and takes what has arrived, so
 // a body that trickles in is measured as it comes, not once a large
 // buffer has filled.
 class BodyReader {
@@ -55,7 +57,8 @@ class BodyReader {
 
  private:
   HINTERNET request_;
-  FetchOptions limits_;
+  std::uint64_t max_body_bytes_;
+  std::shared_ptr<RateLimit> rate_limit_;  // the run's, shared; may be null
   TransferPace pace_;
   long long announced_ = -1;
   std::uint64_t received_ = 0;
