@@ -163,10 +163,31 @@ bool RemoveFileNobodyWrites(const Text& path);
 void RemoveLeftoverTemporaries(const Text& folder);
 
 // --- HTTP -----------------------------------------------------------------
+// The largest page image accepted. Page images of flip-books are some
+// hundred kilobytes; a 600 dpi colour scan of a double page stays well
+// below 64 MiB as a JPEG, and with the most threads a download runs
+// (32) the bodies in memory stay below 2 GiB.
+inline constexpr std::uint64_t kDefaultMaxBodyBytes = 64ULL << 20;
+// The lowest useful transfer rate. A page at 1 KiB/s takes minutes; slower
+// than that is a broken link or a server that drips bytes to hold the
+// client, and the idle time-out alone never ends such a transfer.
+inline constexpr int kDefaultMinBytesPerSecond = 1024;
+
 struct FetchOptions {
   int connect_timeout_ms = 15000;
   // The transfer fails when no data arrives for this long.
   int idle_timeout_ms = 30000;
+  // A body larger than this fails as too large: refused when the response
+  // announces a larger length, stopped as soon as it grows past it. The
+  // body handed back never holds more. 0: no bound.
+  std::uint64_t max_body_bytes = kDefaultMaxBodyBytes;
+  // The rate floor, measured over whole windows of the idle time-out from
+  // the first body byte on (before it, the idle time-out alone applies):
+  // a window that brings fewer than min_bytes_per_second x idle time-out
+  // bytes ends the transfer as too slow. With the defaults a server that
+  // drips a byte every few seconds is given up about 30 s after its first
+  // byte. 0, or no idle time-out: no floor.
+  int min_bytes_per_second = kDefaultMinBytesPerSecond;
 
   // What the command line adds to every request; the defaults are the
   // window's fixed behaviour. Texts are UTF-8, sent as they stand.
