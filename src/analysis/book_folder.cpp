@@ -26,19 +26,6 @@ std::string Mark(const Text& image_base) {
   return text;
 }
 
-// The first `limit` bytes of a code page 936 name, never ending inside a
-// double-byte character.
-Text CutName(const Text& name, std::size_t limit) {
-  std::size_t i = 0;
-  while (i < name.size()) {
-    const auto byte = static_cast<unsigned char>(name[i]);
-    const std::size_t width = byte >= 0x81 && byte <= 0xFE && i + 1 < name.size() ? 2 : 1;
-    if (i + width > limit) break;
-    i += width;
-  }
-  return name.substr(0, i);
-}
-
 // Whose pages the folder holds: nullopt when it has no record.
 std::optional<Text> RecordedImageBase(const Text& folder) {
   const Text record_path = ConcatText(folder, kBookRecordName);
@@ -83,7 +70,7 @@ BookFolder PrepareBookFolder(const Text& root, const Text& title, const Text& ad
       folder.name = base_name;
     } else {
       const Text suffix = ConcatText(" (", mark, round == 1 ? std::string() : "-" + std::to_string(round), ")");
-      folder.name = ConcatText(CutName(base_name, kMaxFolderNameBytes - suffix.size()), suffix);
+      folder.name = FolderNameWithSuffix(base_name, suffix);
     }
     folder.path = ConcatText(root, PathSeparator(), folder.name, PathSeparator());
     if (!FolderExists(folder.path)) {

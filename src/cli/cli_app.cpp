@@ -115,7 +115,7 @@ BookRecord RunBook(const CliOptions& options, const FetchOptions& fetch, const s
                    const Text& output_root, bool live) {
   BookRecord record;
   record.address = url;
-  const std::string shown_url = TerminalSafe(url);
+  const std::string shown_url = TerminalSafeText(url);
   const Text address = Utf8ToGbkText(url);
   const BookAnalysis analysis = AnalyzeBook(address, fetch);
   if (analysis.problem != AnalysisProblem::None) {
@@ -128,12 +128,12 @@ BookRecord RunBook(const CliOptions& options, const FetchOptions& fetch, const s
   const BookFolder book_folder = PrepareBookFolder(output_root, title, address, analysis.image_base);
   const Text& folder_name = book_folder.name;
   const Text& save_folder = book_folder.path;
-  const std::string book = TerminalSafe(GbkToUtf8(title));
+  const std::string book = TerminalSafeText(GbkToUtf8(title));
   const std::string folder = GbkToUtf8(save_folder);
   record.title = GbkToUtf8(title);
   if (book_folder.failure) {
     record.problem = "cannot use the folder " + folder + ": " + Describe(*book_folder.failure);
-    Err("folivex-dl: " + shown_url + ": " + TerminalSafe(*record.problem));
+    Err("folivex-dl: " + shown_url + ": " + TerminalSafeText(*record.problem));
     return record;
   }
   record.folder = folder;
@@ -158,7 +158,7 @@ BookRecord RunBook(const CliOptions& options, const FetchOptions& fetch, const s
   const std::vector<int> pages = options.pages ? options.pages->Select(count) : PageRange(count);
   if (!options.quiet) {
     Err(book + ": " + std::to_string(pages.size()) + " of " + std::to_string(count) + " pages into " +
-        TerminalSafe(folder));
+        TerminalSafeText(folder));
   }
 
   DownloadSettings settings;
@@ -193,10 +193,10 @@ BookRecord RunBook(const CliOptions& options, const FetchOptions& fetch, const s
   std::string summary = book + ": " + std::to_string(report.saved.size()) + " saved, " +
                         std::to_string(report.kept.size()) + " kept, " +
                         std::to_string(report.failed.size()) + " failed";
-  if (!report.failed.empty()) summary += ": pages " + TerminalSafe(FailedPagesText(report, kFailedPagesListed));
+  if (!report.failed.empty()) summary += ": pages " + TerminalSafeText(FailedPagesText(report, kFailedPagesListed));
   if (!options.quiet || !report.failed.empty() || !shortfalls.empty()) {
     std::lock_guard guard(output_lock);
-    WriteTerminal(TerminalStream::Out, summary + "\n  pages in " + TerminalSafe(folder) + "\n");
+    WriteTerminal(TerminalStream::Out, summary + "\n  pages in " + TerminalSafeText(folder) + "\n");
   }
 
   bool ok = report.AllSaved() && shortfalls.empty();
@@ -217,12 +217,12 @@ BookRecord RunBook(const CliOptions& options, const FetchOptions& fetch, const s
     }
     const PdfResult pdf = WritePdfBook(pdf_path, title, files);
     if (!pdf.ok) {
-      Err("folivex-dl: " + shown_url + ": cannot write the PDF: " + TerminalSafe(pdf.error));
+      Err("folivex-dl: " + shown_url + ": cannot write the PDF: " + TerminalSafeText(pdf.error));
       if (!record.problem) record.problem = "cannot write the PDF: " + pdf.error;
       ok = false;
     } else {
       for (const PdfSkippedPage& skipped : pdf.skipped) {
-        Err("  left out of the PDF: " + TerminalSafe(GbkToUtf8(skipped.path)) + ": " + TerminalSafe(skipped.reason));
+        Err("  left out of the PDF: " + TerminalSafeText(GbkToUtf8(skipped.path)) + ": " + TerminalSafeText(skipped.reason));
       }
       // A PDF that lacks a page is not the book the user asked for.
       if (!pdf.skipped.empty()) {
@@ -230,7 +230,7 @@ BookRecord RunBook(const CliOptions& options, const FetchOptions& fetch, const s
         if (!record.problem) record.problem = "pages left out of the PDF";
       }
       if (!options.quiet) {
-        Out("  PDF of " + std::to_string(pdf.pages.size()) + " pages: " + TerminalSafe(GbkToUtf8(pdf_path)));
+        Out("  PDF of " + std::to_string(pdf.pages.size()) + " pages: " + TerminalSafeText(GbkToUtf8(pdf_path)));
       }
     }
   }
@@ -274,7 +274,9 @@ int RunCli(const std::vector<std::string>& args) {
 
   // Folder paths inside the program are code page 936 texts.
   Text root = Utf8ToGbkText(options.output);
-  while (root.size() > 1 && (root.back() == '/' || root.back() == '\\')) root.pop_back();
+  // Trailing separators go; a separator byte that ends a double-byte
+  // character ("乗" is 0x81 0x5C) is part of the name and stays.
+  while (root.size() > 1 && FolderOfPath(root).size() == root.size()) root.pop_back();
   if (FileExists(root)) {
     Err("folivex-dl: cannot use the output folder '" + options.output + "': it is a file, not a folder");
     return kExitUsage;

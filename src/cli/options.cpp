@@ -31,7 +31,7 @@ constexpr OptionInfo kOptions[] = {
     {"quiet", 'q', false},      {"version", 0, false},      {"help", 'h', false},
     {"input-file", 'i', true},  {"user-agent", 0, true},    {"referer", 0, true},
     {"header", 0, true},        {"cookies", 0, true},       {"proxy", 0, true},
-    {"limit-rate", 0, true},    {"report", 0, true},
+    {"limit-rate", 0, true},    {"report", 0, true},        {"max-page-size", 0, true},
 };
 
 bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
@@ -100,6 +100,13 @@ std::string Apply(CliOptions& options, const OptionInfo& o, const std::string& v
     const auto n = ParseNumber(value, 1, 3600);
     if (!n) return "--timeout takes a number of seconds from 1 to 3600, not '" + value + "'";
     options.timeout_seconds = *n;
+  } else if (name == "max-page-size") {
+    // The same sizes as --limit-rate, 1K to 1G.
+    const auto size = ParseRate(value);
+    if (!size || *size < (1LL << 10) || *size > (1LL << 30)) {
+      return "--max-page-size takes a size from 1K to 1G, such as 500K or 64M, not '" + value + "'";
+    }
+    options.max_page_bytes = static_cast<std::uint64_t>(*size);
   } else if (name == "pages") {
     std::string error;
     options.pages = PageList::Parse(value, &error);
@@ -282,8 +289,11 @@ std::string UsageText() {
          "      --retries N        fetches after the first, 0 to 99 (default 2;\n"
          "                         e.g. --retries 4)\n"
          "      --timeout SECS     give up on a connection or a transfer silent this long\n"
-         "                         (default: 15 s to connect, 30 s without data;\n"
-         "                         e.g. --timeout 20)\n"
+         "                         (default: 15 s to connect, 30 s without data), or\n"
+         "                         slower than 1 KiB/s for that long (e.g. --timeout 20)\n"
+         "      --max-page-size SIZE  refuse larger page images; K, M, G suffixes, 1K to 1G\n"
+         "                         (default 64M; a book page: at most 16M;\n"
+         "                         e.g. --max-page-size 200M)\n"
          "      --pages LIST       only these pages (e.g. --pages 1-20,25,30-)\n"
          "      --title TEXT       name the folder and the PDF TEXT instead of the title\n"
          "                         (e.g. --title 'May issue')\n"

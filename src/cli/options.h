@@ -34,6 +34,8 @@ struct CliOptions {
   int threads = 10;
   int attempts = 3;  // fetches of a page in all: --tries N, or --retries N-1
   std::optional<int> timeout_seconds;
+  // The largest page image accepted, in bytes (--max-page-size).
+  std::optional<std::uint64_t> max_page_bytes;
   std::optional<PageList> pages;
   std::optional<std::string> title;  // UTF-8
   bool pdf = false;

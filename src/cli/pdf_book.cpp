@@ -1,7 +1,6 @@
 #include "cli/pdf_book.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -52,30 +51,11 @@ std::string TextString(const Text& gbk) {
   return out;
 }
 
-// The temporary name beside `path`, of the form the program's other atomic
-// writes use, so leftovers of a killed run are recognised as such. The
-// folder part ends at the last separator outside a double-byte character:
-// the second byte of a code page 936 character may be 0x5C, a backslash.
-Text TemporaryPathFor(const Text& path) {
-  static std::atomic<unsigned> counter{0};
-  std::size_t name_start = 0;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    unsigned char byte = static_cast<unsigned char>(path[i]);
-    if (byte >= 0x80) {
-      ++i;
-    } else if (byte == '/' || byte == '\\') {
-      name_start = i + 1;
-    }
-  }
-  return path.substr(0, name_start) + "." + path.substr(name_start) + ".part-" +
-         std::to_string(ProcessId()) + "-" + std::to_string(counter.fetch_add(1));
-}
-
 // The output file and where each object starts in it; the cross-reference
 // table at the end lists those offsets, so every byte goes through Put.
 class PdfWriter {
  public:
-  explicit PdfWriter(const Text& path) : file_(path, StreamFile::Mode::Write) {}
+  explicit PdfWriter(StreamFile file) : file_(std::move(file)) {}
 
   bool IsOpen() const { return file_.IsOpen(); }
   bool Ok() const { return ok_; }
@@ -235,22 +215,20 @@ int WritePicture(PdfWriter& out, const PdfPicture& picture) {
   return image;
 }
 
-}  // namespace
-
-PdfResult WritePdfBook(const Text& pdf_path, const Text& title,
-                       const std::vector<Text>& page_paths) {
+// One attempt at the whole PDF. `temporary_vanished`: the temporary was gone
+// when it was to be renamed (another run's cleaning took it in the instant
+// after it was closed), so another attempt may succeed.
+PdfResult WritePdfOnce(const Text& pdf_path, const Text& title, const std::vector<Text>& page_paths,
+                       bool* temporary_vanished) {
   PdfResult result;
-  if (pdf_path.empty()) {
-    result.error = "no file name for the PDF";
+  TemporaryFile created = CreateTemporaryBeside(pdf_path);
+  if (!created.file.IsOpen()) {
+    result.error = created.error;
     return result;
   }
-  const Text temporary = TemporaryPathFor(pdf_path);
+  const Text temporary = created.path;
   const std::string shown_temporary = GbkToUtf8(temporary);
-  PdfWriter out(temporary);
-  if (!out.IsOpen()) {
-    result.error = "cannot create " + shown_temporary;
-    return result;
-  }
+  PdfWriter out(std::move(created.file));
   auto give_up = [&](std::string error) {
     out.Close();
     RemoveFile(temporary);
@@ -365,6 +343,7 @@ PdfResult WritePdfBook(const Text& pdf_path, const Text& title,
   if (!out.Close()) return give_up("cannot write " + shown_temporary);
   FileResult replaced = ReplaceFile(temporary, pdf_path);
   if (!replaced.ok) {
+    *temporary_vanished = !FileExists(temporary);
     RemoveFile(temporary);
     result.pages.clear();
     result.error = replaced.error;
@@ -372,6 +351,21 @@ PdfResult WritePdfBook(const Text& pdf_path, const Text& title,
   }
   result.ok = true;
   return result;
+}
+
+}  // namespace
+
+PdfResult WritePdfBook(const Text& pdf_path, const Text& title,
+                       const std::vector<Text>& page_paths) {
+  if (pdf_path.empty()) return PdfResult{.error = "no file name for the PDF"};
+  // Temporaries of killed runs lie beside the PDF; those of live runs stay.
+  RemoveLeftoverTemporaries(FolderOfPath(pdf_path));
+  constexpr int kAttempts = 3;
+  for (int attempt = 1;; ++attempt) {
+    bool temporary_vanished = false;
+    PdfResult result = WritePdfOnce(pdf_path, title, page_paths, &temporary_vanished);
+    if (result.ok || !temporary_vanished || attempt == kAttempts) return result;
+  }
 }
 
 }  // namespace folivex

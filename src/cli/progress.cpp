@@ -7,8 +7,9 @@
 
 namespace folivex {
 
-ProgressPrinter::ProgressPrinter(std::string book, int total, bool live, bool quiet)
-    : book_(std::move(book)),
+ProgressPrinter::ProgressPrinter(std::string book, int total, bool live, bool quiet, Writer write)
+    : write_(write ? std::move(write) : [](std::string_view utf8) { WriteTerminal(TerminalStream::Err, utf8); }),
+      book_(TerminalSafeText(book)),
       total_(total),
       live_(live),
       quiet_(quiet),
@@ -28,10 +29,10 @@ std::string ProgressPrinter::Duration(double seconds) {
 
 void ProgressPrinter::Print(const std::string& line) {
   if (live_ && line_open_) {
-    WriteTerminal(TerminalStream::Err, "\r\x1b[K");
+    write_("\r\x1b[K");
     line_open_ = false;
   }
-  WriteTerminal(TerminalStream::Err, line + "\n");
+  write_(line + "\n");
 }
 
 void ProgressPrinter::PageFinished(const PageOutcome& outcome, int finished) {
@@ -39,7 +40,7 @@ void ProgressPrinter::PageFinished(const PageOutcome& outcome, int finished) {
     // Failures are errors: they are told even when quiet.
     Print("  page " + std::to_string(outcome.page) + " failed after " +
           std::to_string(outcome.attempts) + (outcome.attempts == 1 ? " attempt: " : " attempts: ") +
-          (outcome.failure ? TerminalSafe(Describe(*outcome.failure)) : std::string("unknown")));
+          TerminalSafeText(outcome.failure ? Describe(*outcome.failure) : std::string("unknown")));
   }
   if (quiet_) return;
 
@@ -54,7 +55,7 @@ void ProgressPrinter::PageFinished(const PageOutcome& outcome, int finished) {
     char numbers[128];
     std::snprintf(numbers, sizeof numbers, " %d/%d pages  %.1f pages/s  %s left", finished, total_,
                   rate, rate > 0 ? Duration((total_ - finished) / rate).c_str() : "?");
-    WriteTerminal(TerminalStream::Err, "\r\x1b[K" + book_ + numbers);
+    write_("\r\x1b[K" + book_ + numbers);
     line_open_ = true;
     return;
   }
@@ -70,7 +71,7 @@ void ProgressPrinter::PageFinished(const PageOutcome& outcome, int finished) {
 
 void ProgressPrinter::Finish() {
   if (live_ && line_open_) {
-    WriteTerminal(TerminalStream::Err, "\n");
+    write_("\n");
     line_open_ = false;
   }
 }

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "download/page_download.h"
 
@@ -12,8 +14,12 @@ namespace folivex {
 
 class ProgressPrinter {
  public:
-  // `book` is UTF-8, safe for the terminal. `live`: stderr is a terminal.
-  ProgressPrinter(std::string book, int total, bool live, bool quiet);
+  // Where the printer's text goes; standard error when none is given.
+  using Writer = std::function<void(std::string_view utf8)>;
+  // `book` is UTF-8, as the server named it: it is shown through
+  // TerminalSafeText, as is every failure's reason. `live`: the output is
+  // a terminal.
+  ProgressPrinter(std::string book, int total, bool live, bool quiet, Writer write = {});
   // From the worker that finished the page; calls never overlap.
   void PageFinished(const PageOutcome& outcome, int finished);
   // Ends the live line.
@@ -25,6 +31,7 @@ class ProgressPrinter {
  private:
   void Print(const std::string& line);
 
+  Writer write_;
   std::string book_;
   int total_;
   bool live_, quiet_;

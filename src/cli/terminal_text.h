@@ -1,6 +1,5 @@
-// Texts that came from a server (titles, reasons) made safe to print: a
-// terminal takes control characters as commands, so a title holding ESC
-// sequences could move the cursor, recolour or hide what follows.
+// Text that came from elsewhere (a book's title, a server's answer, a file
+// name) made safe to print on a terminal.
 #pragma once
 
 #include <cstddef>
@@ -9,14 +8,18 @@
 
 namespace folivex {
 
+// `utf8` with everything a terminal would act on instead of showing made
+// visible: control characters in caret notation ("^[" for ESC, "^J" for a
+// line feed, "^?" for DEL), the C1 controls and the characters that turn
+// or break lines (bidirectional overrides, line separators) as "<U+202E>",
+// and bytes that are not UTF-8 as U+FFFD. A title cannot move the cursor,
+// recolour, clear or rewrite what the program prints, nor start a line of
+// its own. Everything else passes unchanged.
+std::string TerminalSafeText(std::string_view utf8);
+
 // The code point of the UTF-8 sequence at `text[at]`, and `at` moved past
-// it; -1 for a byte that starts no valid sequence (overlong forms,
+// it; -1 for a byte that starts no well-formed sequence (overlong forms,
 // surrogates and values above U+10FFFF included), `at` then moved one byte.
 long NextCodePoint(std::string_view text, std::size_t& at);
-
-// `text` with every control character (C0, DEL, C1) shown as a visible
-// escape such as \x1b or \u009b, and every byte that is not valid UTF-8 as
-// \xNN. Everything else, backslashes too, stays as it is.
-std::string TerminalSafe(std::string_view text);
 
 }  // namespace folivex

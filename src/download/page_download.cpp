@@ -17,15 +17,9 @@ Text FolderOf(const Text& path) {
   return cut == Text::npos ? Text() : path.substr(0, cut + PathSeparator().size());
 }
 
-// Removes the temporary files an interrupted run left in `folder`. Those of
-// this process may belong to a download running beside this one.
-void RemoveLeftovers(const Text& folder) {
-  const int self = ProcessId();
-  for (const Text& name : ListFiles(folder.empty() ? Text(".") : folder)) {
-    const std::optional<int> owner = TemporaryFileOwner(name);
-    if (owner && *owner != self) RemoveFile(ConcatText(folder, name));
-  }
-}
+// Removes the temporary files that interrupted runs left in `folder`; those
+// of runs still writing stay.
+void RemoveLeftovers(const Text& folder) { RemoveLeftoverTemporaries(folder); }
 
 // The page path with `extension` in place of its own: the extension
 // starts at the last dot of the file name.
@@ -161,7 +155,7 @@ DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSetting
           return outcome;
         }
         // A folder that cannot be written does not heal by asking again.
-        outcome.failure = Failure{FailureKind::WriteFailed, written.error};
+        outcome.failure = Failure{written.kind, written.error};
         return outcome;
       }
       if (!Retryable(*outcome.failure) || attempt == attempts) break;

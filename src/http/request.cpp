@@ -90,12 +90,28 @@ Text QueryHeaders(InternetApi& api, InternetApi::Handle request) {
   return Text(buffer.begin(), zero);
 }
 
-}  // namespace
+// The status code on the block's status line; 0 when there is none.
+int StatusOf(const Text& headers) {
+  if (headers.rfind("HTTP/", 0) != 0) return 0;
+  const std::size_t space = headers.find(' ');
+  int status = 0;
+  for (std::size_t i = space + 1; space != Text::npos && i < headers.size() && i < space + 4; ++i) {
+    if (headers[i] < '0' || headers[i] > '9') return 0;
+    status = status * 10 + (headers[i] - '0');
+  }
+  return status;
+}
 
-Bytes HttpRequest(const Text& address, int method, const Text* bodyText, Text* cookies,
-                  Text* receivedCookies, Text* extraHeaders, Text* responseHeaders,
-                  bool noRedirect, Bytes* bodyBytes, const Text* proxy,
-                  std::optional<bool> autoMerge, InternetApi& api) {
+// The whole routine; `outcome`, when given, also receives the status and
+// why the exchange failed.
+Bytes RunRequest(const Text& address, int method, const Text* bodyText, Text* cookies,
+                 Text* receivedCookies, Text* extraHeaders, Text* responseHeaders,
+                 bool noRedirect, Bytes* bodyBytes, const Text* proxy,
+                 std::optional<bool> autoMerge, InternetApi& api, HttpRequestResult* outcome) {
+  auto not_opened = [&](const char* what) {
+    if (outcome) outcome->failure = Failure{FailureKind::Other, std::string("could not open the ") + what};
+    return Bytes();
+  };
   const bool merge = autoMerge.value_or(true);
   if (method < 0 || method > 7) method = 0;
   const Text verb = kVerbs[method];
@@ -121,11 +137,11 @@ Bytes HttpRequest(const Text& address, int method, const Text* bodyText, Text* c
       opened = api.Open(agent, InternetApi::AccessType::kProxy, &http_proxy, &empty_bypass, 0);
     }
     OwnedHandle session(api, opened);
-    if (!session) return {};
+    if (!session) return not_opened("Internet session");
 
     OwnedHandle connection(api, api.Connect(session.get(), UrlHost(address), UrlPort(address),
                                             kInternetServiceHttp));
-    if (!connection) return {};
+    if (!connection) return not_opened("connection");
 
     std::uint32_t flags = kInternetFlagReload | kInternetFlagNeedFile;
     if (cookies) flags |= kInternetFlagNoCookies;
@@ -133,7 +149,7 @@ Bytes HttpRequest(const Text& address, int method, const Text* bodyText, Text* c
     flags |= secure ? kInternetFlagSecure : kInternetFlagIgnoreRedirectToHttps;
     OwnedHandle request(api, api.OpenRequest(connection.get(), verb, UrlPath(address),
                                              kProtocolVersion, flags));
-    if (!request) return {};
+    if (!request) return not_opened("request");
 
     const Text h = ComposeHeaders(extra_in, address, method, cookie_text);
     if (extraHeaders) *extraHeaders = h;
@@ -160,6 +176,13 @@ Bytes HttpRequest(const Text& address, int method, const Text* bodyText, Text* c
 
     headers = QueryHeaders(api, request.get());
     if (responseHeaders) *responseHeaders = headers;
+    if (outcome) {
+      outcome->status = StatusOf(headers);
+      outcome->failure = api.RequestFailure(request.get());
+      if (!outcome->failure && outcome->status == 0) {
+        outcome->failure = Failure{FailureKind::NoResponse, "no status line came back"};
+      }
+    }
   }  // request, connection, session close here, newest first
 
   Text received = CollectSetCookies(headers);
@@ -168,7 +191,30 @@ Bytes HttpRequest(const Text& address, int method, const Text* bodyText, Text* c
   return body;
 }
 
-Bytes HttpRequest(const Text& address, const FetchOptions& options, InternetApi& api) {
+}  // namespace
+
+Bytes HttpRequest(const Text& address, int method, const Text* bodyText, Text* cookies,
+                  Text* receivedCookies, Text* extraHeaders, Text* responseHeaders,
+                  bool noRedirect, Bytes* bodyBytes, const Text* proxy,
+                  std::optional<bool> autoMerge, InternetApi& api) {
+  return RunRequest(address, method, bodyText, cookies, receivedCookies, extraHeaders,
+                    responseHeaders, noRedirect, bodyBytes, proxy, autoMerge, api, nullptr);
+}
+
+HttpRequestResult FetchBookPage(const Text& address, const FetchOptions& options) {
+  FetchOptions limits = options;
+  limits.max_body_bytes = kMaxBookPageBytes;
+  const std::unique_ptr<InternetApi> api = MakeSystemInternetApi(limits);
+  return FetchBookPage(address, options, *api);
+}
+
+HttpRequestResult FetchBookPage(const Text& address, const FetchOptions& options,
+                                InternetApi& api) {
+  HttpRequestResult result;
+  if (UrlHost(address).empty()) {
+    result.failure = Failure{FailureKind::BadAddress, "no host in the address"};
+    return result;
+  }
   // What the options add: header lines (an agent or a Referer given there
   // replaces the routine's own), the matching cookies, the proxy.
   Text extra;
@@ -186,8 +232,15 @@ Bytes HttpRequest(const Text& address, const FetchOptions& options, InternetApi&
   }
   const Text proxy = ProxyFor(options.proxy, utf8_address);
   RequestSlots::Hold slot(options.slots.get());
-  return HttpRequest(address, 0, nullptr, cookies ? &*cookies : nullptr, nullptr, extra.empty() ? nullptr : &extra,
-                     nullptr, false, nullptr, proxy.empty() ? nullptr : &proxy, false, api);
+  result.body = RunRequest(address, 0, nullptr, cookies ? &*cookies : nullptr, nullptr,
+                           extra.empty() ? nullptr : &extra, nullptr, false, nullptr,
+                           proxy.empty() ? nullptr : &proxy, false, api, &result);
+  return result;
+}
+
+Bytes HttpRequest(const Text& address, const FetchOptions& options) {
+  HttpRequestResult page = FetchBookPage(address, options);
+  return page.Completed() ? std::move(page.body) : Bytes();
 }
 
 }  // namespace folivex

@@ -4,8 +4,10 @@
 // brought up to date from the response.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
+#include "platform/failure.h"
 #include "platform/internet_api.h"
 #include "platform/services.h"
 #include "text/text.h"
@@ -43,9 +45,34 @@ Bytes HttpRequest(const Text& address, int method = 0, const Text* bodyText = nu
                   const Text* proxy = nullptr, std::optional<bool> autoMerge = std::nullopt,
                   InternetApi& api = SystemInternetApi());
 
-// A GET with the routine's default headers, as the book page is fetched,
-// sending the agent of `options` when it names one.
-Bytes HttpRequest(const Text& address, const FetchOptions& options,
-                  InternetApi& api = SystemInternetApi());
+// The largest book page accepted. A book page is some hundred kilobytes of
+// HTML; the analysis keeps its whole text, so a page of many megabytes is no
+// book page but a broken or hostile server.
+inline constexpr std::uint64_t kMaxBookPageBytes = 16ULL << 20;
+
+// What a request brings back beyond the body: the status of the final
+// response (0 when none came) and why the exchange did not complete.
+struct HttpRequestResult {
+  Bytes body;   // as HttpRequest returns it; never more than the bound
+  int status = 0;
+  // Empty when the exchange completed, whatever the status; judging the
+  // status is the caller's business.
+  std::optional<Failure> failure;
+  bool Completed() const { return !failure; }
+};
+
+// The book page: the GET that HttpRequest(address) makes, with what the
+// options add (an agent or a Referer there replaces the routine's own,
+// header lines, the matching cookies, the proxy, a request slot), held to
+// the run's limits: the connect and idle time-outs, the rate floor and the
+// rate limit. Its body bound is kMaxBookPageBytes: the options' bound is
+// for page images.
+HttpRequestResult FetchBookPage(const Text& address, const FetchOptions& options);
+// The same over other Internet calls, with their own limits (tests).
+HttpRequestResult FetchBookPage(const Text& address, const FetchOptions& options,
+                                InternetApi& api);
+// The book page's body when the exchange completed (whatever the status);
+// empty when it did not.
+Bytes HttpRequest(const Text& address, const FetchOptions& options);
 
 }  // namespace folivex

@@ -17,10 +17,24 @@
 //  - UTF-16 going to UTF-8: an unpaired surrogate becomes U+FFFD.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace folivex {
+
+// Whether the byte at `at` starts a double-byte character as the code page
+// itself reads it: a lead byte 0x81..0xFE followed by a second byte
+// 0x40..0xFE other than 0x7F. Any other byte stands alone: ASCII, 0x80 (the
+// euro sign), 0xFF, or a lead byte without a valid second byte, which names
+// no character. File and folder names are walked by this rule, so that a
+// "/" or a control byte after 0x80 is never taken for half of a character.
+inline bool StartsGbkPair(std::string_view text, std::size_t at) {
+  if (at + 1 >= text.size()) return false;
+  const auto lead = static_cast<unsigned char>(text[at]);
+  const auto second = static_cast<unsigned char>(text[at + 1]);
+  return lead >= 0x81 && lead <= 0xFE && second >= 0x40 && second <= 0xFE && second != 0x7F;
+}
 
 // The primitives are shaped like MultiByteToWideChar/WideCharToMultiByte
 // with flags 0: the input length is explicit (a zero byte or unit is

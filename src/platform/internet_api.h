@@ -11,7 +11,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
+#include "platform/failure.h"
+#include "platform/services.h"
 #include "text/text.h"
 
 namespace folivex {
@@ -64,18 +67,37 @@ class InternetApi {
   virtual bool QueryRawHeaders(Handle request, char* buffer,
                                std::uint32_t* length) = 0;
   virtual bool Close(Handle handle) = 0;
+
+  // Beyond WinInet's calls: why the latest send or read on `request` failed
+  // or was stopped by a limit, for people and for the retry rule. Nothing
+  // when all went well so far, and from implementations that cannot tell.
+  virtual std::optional<Failure> RequestFailure(Handle request) const {
+    (void)request;
+    return std::nullopt;
+  }
 };
 
-// Time limits of the system implementation. Zero keeps the system's own.
-struct InternetTimeouts {
-  int connect_ms = 0;
-  int receive_ms = 0;
-};
-
-// The system's implementation: WinInet on Windows, libcurl elsewhere. The
-// shared one keeps the system's time limits; every call on it may come from
-// any thread, as long as one handle is used by one thread at a time.
+// The system's implementation: WinInet on Windows, libcurl elsewhere.
+// Every call on it may come from any thread, as long as one handle is used
+// by one thread at a time.
+//
+// The shared one keeps the system's own time limits and no bound. One made
+// with limits holds each request to them: the connect and idle time-outs
+// (zero: the system's own), the body bound (a larger announced length is
+// refused, a body that grows past it is stopped and a read fails) and the
+// rate floor, as FetchOptions describes them.
 InternetApi& SystemInternetApi();
-std::unique_ptr<InternetApi> MakeSystemInternetApi(const InternetTimeouts& timeouts);
+std::unique_ptr<InternetApi> MakeSystemInternetApi(const FetchOptions& limits);
+
+// The limits of the shared implementation: the system's time-outs, no
+// bound, no floor.
+inline FetchOptions SystemInternetLimits() {
+  FetchOptions limits;
+  limits.connect_timeout_ms = 0;
+  limits.idle_timeout_ms = 0;
+  limits.max_body_bytes = 0;
+  limits.min_bytes_per_second = 0;
+  return limits;
+}
 
 }  // namespace folivex

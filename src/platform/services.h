@@ -62,9 +62,19 @@ bool WriteBytesFile(const Text& path, const Bytes& bytes);
 struct FileResult {
   bool ok = false;
   std::string error;  // why it failed, in UTF-8, for people
+  // WriteFailed, or NotRegularFile when something other than a regular
+  // file stands where the file goes.
+  FailureKind kind = FailureKind::WriteFailed;
 };
-// Writes the bytes under a temporary name in the same folder, flushes them,
-// then renames the file over `path`: the file appears whole or not at all.
+// Writes the bytes into a new temporary file beside `path` (see
+// CreateTemporaryBeside) and renames it over `path`: a process that dies
+// midway never leaves a partial file under the name. Nothing is flushed to
+// the device (a page costs less to fetch again than two flushes), so after
+// a power cut the file may be short or empty; callers that keep files
+// across runs check them. When the temporary is removed by someone else
+// before the rename, the write is made again under a new name. Something
+// other than a regular file standing at `path` (a folder, a FIFO, a
+// device) is left as it is and the write fails.
 FileResult WriteFileAtomically(const Text& path, const Bytes& bytes);
 // Renames `from` over `to`, replacing it.
 FileResult ReplaceFile(const Text& from, const Text& to);
@@ -77,6 +87,8 @@ std::vector<Text> ListFiles(const Text& folder);
 // A file opened for streaming, closed when it goes out of scope. A writer
 // holds the file exclusively, as WriteBytesFile does: while it is open,
 // other writers fail instead of emptying it.
+struct TemporaryFile;
+
 class StreamFile {
  public:
   enum class Mode { Read, Write };
@@ -96,15 +108,86 @@ class StreamFile {
   bool Close();
 
  private:
+  friend TemporaryFile CreateTemporaryBeside(const Text& target);
+  explicit StreamFile(void* handle) : handle_(handle) {}
+
   void* handle_ = nullptr;  // a FILE*
   bool failed_ = false;
 };
 
+// --- Temporary files ----------------------------------------------------------
+// A file is written under a temporary name beside its target and renamed
+// over it when whole. The temporary's name is
+//     ".<name>.part-<pid>-<run>-<n>"
+// <name> the target's name (its first 40 bytes), <pid> the process id,
+// <run> 8 hex digits drawn at random when the process starts, <n> a
+// counter. The pid alone cannot tell runs apart: containers give every run
+// the same one.
+
+// The parts of a temporary's name.
+struct TemporaryName {
+  int pid = 0;
+  std::string run;  // empty in the names older versions made
+  std::uint32_t counter = 0;
+  bool operator==(const TemporaryName&) const = default;
+};
+// The name (not path) of this run's temporary number `counter` for a file
+// named `name`.
+Text TemporaryFileName(const Text& name, std::uint32_t counter);
+// The parts of `file_name`, or nothing when it is not a temporary's name.
+std::optional<TemporaryName> ParseTemporaryFileName(const Text& file_name);
+bool IsThisRunsTemporary(const TemporaryName& name);
+// The folder part of a path: up to and including its last separator (a
+// byte of a double-byte character is never taken for one); empty for a
+// bare name.
+Text FolderOfPath(const Text& path);
+
+struct TemporaryFile {
+  StreamFile file;    // open for writing; closed: none could be made
+  Text path;
+  std::string error;  // why none could be made, in UTF-8
+};
+// Creates a new temporary file for `target` in its folder, exclusively: an
+// existing file or link under the name is never opened, and a taken name is
+// passed over for the next one. While the file is open this process holds
+// it as a StreamFile writer does, which tells other runs that it is alive.
+TemporaryFile CreateTemporaryBeside(const Text& target);
+
+// Removes the file unless a writer holds it open; false when it stays or
+// cannot be removed. Where the file system keeps no locks, only a file
+// that has not changed for a day is taken as abandoned.
+bool RemoveFileNobodyWrites(const Text& path);
+// Removes the temporaries that ended runs left in `folder` (empty: the
+// current folder): those of other runs that nobody holds open. This run's
+// own are never touched, nor is any file whose name is not a temporary's.
+void RemoveLeftoverTemporaries(const Text& folder);
+
 // --- HTTP -----------------------------------------------------------------
+// The largest page image accepted. Page images of flip-books are some
+// hundred kilobytes; a 600 dpi colour scan of a double page stays well
+// below 64 MiB as a JPEG, and with the most threads a download runs
+// (32) the bodies in memory stay below 2 GiB.
+inline constexpr std::uint64_t kDefaultMaxBodyBytes = 64ULL << 20;
+// The lowest useful transfer rate. A page at 1 KiB/s takes minutes; slower
+// than that is a broken link or a server that drips bytes to hold the
+// client, and the idle time-out alone never ends such a transfer.
+inline constexpr int kDefaultMinBytesPerSecond = 1024;
+
 struct FetchOptions {
   int connect_timeout_ms = 15000;
   // The transfer fails when no data arrives for this long.
   int idle_timeout_ms = 30000;
+  // A body larger than this fails as too large: refused when the response
+  // announces a larger length, stopped as soon as it grows past it. The
+  // body handed back never holds more. 0: no bound.
+  std::uint64_t max_body_bytes = kDefaultMaxBodyBytes;
+  // The rate floor, measured over whole windows of the idle time-out from
+  // the first body byte on (before it, the idle time-out alone applies):
+  // a window that brings fewer than min_bytes_per_second x idle time-out
+  // bytes ends the transfer as too slow. With the defaults a server that
+  // drips a byte every few seconds is given up about 30 s after its first
+  // byte. 0, or no idle time-out: no floor.
+  int min_bytes_per_second = kDefaultMinBytesPerSecond;
 
   // What the command line adds to every request; the defaults are the
   // window's fixed behaviour. Texts are UTF-8, sent as they stand.
@@ -177,10 +260,5 @@ namespace folivex {
 
 // The operating system's number for this process.
 int ProcessId();
-
-// The name part of the temporary files that WriteFileAtomically makes:
-// ".<name>.part-<pid>-<counter>". The pid of the process that made one, or
-// nothing when `file_name` is not such a name.
-std::optional<int> TemporaryFileOwner(const Text& file_name);
 
 }  // namespace folivex

@@ -44,6 +44,7 @@ struct ControlFacts {
   int range_low = 0, range_high = 0, position = 0;
   // Picture boxes.
   bool has_picture = false;
+  int picture_width = 0, picture_height = 0;  // of the bitmap the box holds
 };
 
 struct WindowFacts {

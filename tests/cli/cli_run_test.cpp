@@ -330,6 +330,17 @@ TEST_F(CliRunTest, BooksOfEachKindAreSavedWholeWithTheirPdf) {
   }
 }
 
+TEST_F(CliRunTest, AnOutputFolderWhoseLastCharacterEndsInTheSeparatorByte) {
+  site_.AddBook({.id = "a", .title = "Alpha", .pages = 2});
+  ASSERT_TRUE(site_.Start()) << site_.error();
+  // 乗 is 0x81 0x5C in code page 936: its second byte is the byte of "\".
+  const std::string folder = out_.text() + "/\xE4\xB9\x97";
+  EXPECT_EQ(RunCli({"-q", "-o", folder, site_.BookUrl("a")}), kExitOk);
+  EXPECT_EQ(ScratchFolder::ReadFile(fs::path(std::u8string(reinterpret_cast<const char8_t*>(folder.c_str()))) /
+                                    "Alpha" / "2.jpg"),
+            site_.PageBytes("a", 2));
+}
+
 TEST_F(CliRunTest, BadCommandLinesExitWithTwo) {
   EXPECT_EQ(RunCli({}), kExitUsage);
   const fs::path file = out_.root() / "a-file";

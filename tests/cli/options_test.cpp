@@ -151,5 +151,41 @@ TEST(PageList, SelectsThePagesOfTheBook) {
   }
 }
 
+TEST(ParseCommandLine, MaxPageSizeTakesASizeWithAUnit) {
+  struct Case {
+    const char* name;
+    std::string value;
+    std::optional<std::uint64_t> bytes;  // nothing: refused
+  } cases[] = {
+      {.name = "mebibytes", .value = "64M", .bytes = 64ULL << 20},
+      {.name = "kibibytes, small letter", .value = "500k", .bytes = 500ULL << 10},
+      {.name = "gibibyte, the most", .value = "1G", .bytes = 1ULL << 30},
+      {.name = "plain bytes", .value = "2048", .bytes = 2048},
+      {.name = "below 1K", .value = "1023", .bytes = std::nullopt},
+      {.name = "above 1G", .value = "1025M", .bytes = std::nullopt},
+      {.name = "a fraction", .value = "1.5M", .bytes = 3ULL << 19},
+      {.name = "overflowing", .value = "99999999999999G", .bytes = std::nullopt},
+      {.name = "unknown unit", .value = "5T", .bytes = std::nullopt},
+      {.name = "two letters", .value = "5MB", .bytes = std::nullopt},
+      {.name = "no number", .value = "M", .bytes = std::nullopt},
+      {.name = "negative", .value = "-5M", .bytes = std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ParsedCommandLine parsed = ParseCommandLine({"--max-page-size", c.value, "u"});
+    if (!c.bytes) {
+      EXPECT_FALSE(parsed.options);
+      EXPECT_EQ(parsed.error, "--max-page-size takes a size from 1K to 1G, such as 500K or 64M, not '" +
+                                  c.value + "'");
+      continue;
+    }
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_EQ(parsed.options->max_page_bytes, c.bytes);
+  }
+  const ParsedCommandLine without = ParseCommandLine({"u"});
+  ASSERT_TRUE(without.options);
+  EXPECT_FALSE(without.options->max_page_bytes);
+}
+
 }  // namespace
 }  // namespace folivex

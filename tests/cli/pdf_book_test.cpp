@@ -422,6 +422,44 @@ TEST_F(PdfBookTest, WorksInAFolderWhoseNameEndsInABackslashByte) {
   EXPECT_EQ(ListFiles(root_.string()), std::vector<Text>{});
 }
 
+// The PDF's temporaries are the program's own kind: those a killed run left
+// beside the book are removed, a live run's stays, and names that are
+// taken are passed over instead of written through.
+TEST_F(PdfBookTest, TemporariesOfKilledRunsGoAndTakenNamesArePassedOver) {
+  const Text pdf = In("book.pdf");
+  const Text page = Put("1.jpg", RealJpeg(8, 8, 1));
+  const Text killed = In(".book.pdf.part-999999-0");
+  const Text killed_here = In(".book.pdf.part-" + std::to_string(ProcessId()) + "-0badbeef-3");
+  ASSERT_TRUE(WriteBytesFile(killed, FromText("%PDF-1.4 half")));
+  ASSERT_TRUE(WriteBytesFile(killed_here, FromText("%PDF-1.4 half")));
+  const Text live = In(".book.pdf.part-" + std::to_string(ProcessId() + 1) + "-0123abcd-0");
+  StreamFile live_writer(live, StreamFile::Mode::Write);
+  ASSERT_TRUE(live_writer.IsOpen());
+
+  // The names this run takes next belong to someone else already.
+  TemporaryFile probe = CreateTemporaryBeside(pdf);
+  ASSERT_TRUE(probe.file.IsOpen()) << probe.error;
+  const std::uint32_t next =
+      ParseTemporaryFileName(probe.path.substr(FolderOfPath(probe.path).size()))->counter + 1;
+  ASSERT_TRUE(probe.file.Close());
+  ASSERT_TRUE(RemoveFile(probe.path));
+  std::vector<Text> taken;
+  for (std::uint32_t n = next; n < next + 3; ++n) taken.push_back(Put(TemporaryFileName("book.pdf", n), FromText("not yours")));
+
+  const PdfResult result = WritePdfBook(pdf, "Book", {page});
+  ASSERT_TRUE(result.ok) << result.error;
+  EXPECT_TRUE(PdfReader(ReadPdf(pdf)).Parse());
+  EXPECT_FALSE(FileExists(killed));
+  // A container gives every run the same pid: the run digits tell them apart.
+  if (ParseTemporaryFileName(killed_here.substr(root_.string().size() + 1))->run !=
+      ParseTemporaryFileName(TemporaryFileName("x", 0))->run) {
+    EXPECT_FALSE(FileExists(killed_here));
+  }
+  EXPECT_TRUE(FileExists(live));
+  for (const Text& path : taken) EXPECT_EQ(ReadBytesFile(path), FromText("not yours"));
+  EXPECT_TRUE(live_writer.Close());
+}
+
 TEST_F(PdfBookTest, PagesBeyondTheReadersLimitAreScaledDown) {
   struct Case {
     const char* name;

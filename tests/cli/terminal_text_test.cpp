@@ -1,40 +1,69 @@
+// What folivex-dl prints of a server's texts: nothing a terminal would act
+// on gets through, and everything else is shown as it is.
 #include "cli/terminal_text.h"
 
 #include <gtest/gtest.h>
 
-#include "cli/run_report.h"
-#include "support/json_reader.h"
+#include <string>
+
+#include "cli/progress.h"
 
 namespace folivex {
 namespace {
 
-struct TextCase {
-  const char* name;
-  std::string in;
-  std::string terminal;
-  std::string json;
-};
-
-TEST(ServerText, ControlsAndBrokenBytesAreShownOrEscaped) {
-  const TextCase cases[] = {
-      {.name = "plain", .in = "Spring 春天", .terminal = "Spring 春天", .json = "\"Spring 春天\""},
-      {.name = "an escape sequence that would hide the summary", .in = "T\x1b[2K\x1b[1A\r ok",
-       .terminal = "T\\x1b[2K\\x1b[1A\\x0d ok", .json = "\"T\\u001b[2K\\u001b[1A\\r ok\""},
-      {.name = "C1 control (CSI in UTF-8) and DEL", .in = "a\xc2\x9b" "31mb\x7f",
-       .terminal = "a\\u009b31mb\\x7f", .json = "\"a\xc2\x9b" "31mb\\u007f\""},
-      {.name = "bytes that are not UTF-8", .in = "x\xff\xc3(\xed\xa0\x80y",
-       .terminal = "x\\xff\\xc3(\\xed\\xa0\\x80y", .json = "\"x\\ufffd\\ufffd(\\ufffd\\ufffd\\ufffdy\""},
-      {.name = "quotes, backslashes, tabs and newlines", .in = "\"a\\b\"\t\n",
-       .terminal = "\"a\\b\"\\x09\\x0a", .json = "\"\\\"a\\\\b\\\"\\t\\n\""},
-      {.name = "a sequence cut at the end", .in = "end\xe6\x98", .terminal = "end\\xe6\\x98",
-       .json = "\"end\\ufffd\\ufffd\""},
+TEST(TerminalSafeText, ShowsWhatATerminalWouldActOn) {
+  struct Case {
+    const char* name;
+    std::string text, shown;
+  } cases[] = {
+      {"plain", "Spring 2024", "Spring 2024"},
+      {"Chinese", "\xE5\x9B\xBE\xE4\xB9\xA6", "\xE5\x9B\xBE\xE4\xB9\xA6"},  // 图书
+      {"a character outside the first plane", "\xF0\x9F\x93\x96", "\xF0\x9F\x93\x96"},
+      {"colour and clear screen", "\x1B[31mred\x1B[2J", "^[[31mred^[[2J"},
+      {"a fake summary on a line of its own", "Book\r\nBook: 3 saved, 0 failed",
+       "Book^M^JBook: 3 saved, 0 failed"},
+      {"cursor up and erase line", "x\x1B[1A\x1B[K", "x^[[1A^[[K"},
+      {"window title (OSC ending in BEL)", "\x1B]0;pwned\x07", "^[]0;pwned^G"},
+      {"tab, backspace, NUL, DEL", std::string("a\tb\bc\0d\x7F", 8), "a^Ib^Hc^@d^?"},
+      {"C1 control sequence introducer", "a\xC2\x9B" "2J", "a<U+009B>2J"},
+      {"next line", "a\xC2\x85" "b", "a<U+0085>b"},
+      {"right-to-left override", "abc\xE2\x80\xAE" "fdp.exe", "abc<U+202E>fdp.exe"},
+      {"line separator", "a\xE2\x80\xA8" "b", "a<U+2028>b"},
+      {"a lone 0x9B, CSI to an 8-bit terminal", "a\x9B" "2J", "a\xEF\xBF\xBD" "2J"},
+      {"a sequence cut short at the end", "ab\xE5\x9B", "ab\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"an overlong ESC", "\xC0\x9B", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"a surrogate", "\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"empty", "", ""},
   };
-  for (const TextCase& c : cases) {
-    EXPECT_EQ(TerminalSafe(c.in), c.terminal) << c.name;
-    const std::string json = JsonString(c.in);
-    EXPECT_EQ(json, c.json) << c.name;
-    std::string error;
-    EXPECT_TRUE(ParseJson(json, &error)) << c.name << ": " << error;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(TerminalSafeText(c.text), c.shown);
+  }
+}
+
+// The progress printer shows the title and each failure's reason through
+// the sanitiser; only its own line-rewriting sequence reaches the terminal.
+TEST(ProgressPrinter, PrintsNoEscapeSequenceFromTheServer) {
+  const std::string title = "Book\x1B[2J\x1B[H";
+  PageOutcome failed;
+  failed.page = 2;
+  failed.attempts = 1;
+  failed.failure = Failure{FailureKind::Other, "the server said \x1B[31mall is well\x1B[0m\n"};
+  for (const bool live : {false, true}) {
+    SCOPED_TRACE(live ? "terminal" : "log");
+    std::string printed;
+    ProgressPrinter printer(title, 2, live, false, [&](std::string_view text) { printed += text; });
+    printer.PageFinished(failed, 1);
+    PageOutcome saved;
+    saved.page = 1;
+    saved.status = PageStatus::Saved;
+    printer.PageFinished(saved, 2);
+    printer.Finish();
+    std::string without_own = printed;
+    for (std::size_t at; (at = without_own.find("\r\x1B[K")) != std::string::npos;) without_own.erase(at, 4);
+    EXPECT_EQ(without_own.find('\x1B'), std::string::npos) << printed;
+    EXPECT_NE(printed.find("Book^[[2J^[[H"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("the server said ^[[31mall is well^[[0m^J\n"), std::string::npos) << printed;
   }
 }
 

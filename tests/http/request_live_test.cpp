@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -158,7 +159,7 @@ TEST_F(RequestLive, StalledResponseEndsAtTheReceiveTimeOut) {
   stall.fault_after = 4;
   stall.stall_for = std::chrono::milliseconds(20000);
   server_.Serve("/stall", Response::Ok("abcdefgh", "text/plain").With(stall));
-  const auto api = MakeSystemInternetApi({2000, 1000});
+  const auto api = MakeSystemInternetApi({.connect_timeout_ms = 2000, .idle_timeout_ms = 1000});
   const auto started = std::chrono::steady_clock::now();
   const Bytes body = HttpRequest(Url("/stall"), 0, nullptr, nullptr, nullptr, nullptr, nullptr,
                                  false, nullptr, nullptr, std::nullopt, *api);
@@ -166,6 +167,113 @@ TEST_F(RequestLive, StalledResponseEndsAtTheReceiveTimeOut) {
   std::printf("stalled request returned after %lld ms\n",
               static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                   std::chrono::steady_clock::now() - started).count()));
+}
+
+// The book page goes out exactly as HttpRequest(address) sends it, and
+// comes back with its status; judging the status is the caller's business.
+TEST_F(RequestLive, BookPageIsTheRoutinesGet) {
+  server_.Serve("/missing", Response::HtmlError(404, "Not Found"));
+  const std::string address = Url("/page?q=1");
+  const HttpRequestResult page = FetchBookPage(address, FetchOptions{});
+  EXPECT_TRUE(page.Completed()) << Describe(*page.failure);
+  EXPECT_EQ(page.status, 200);
+  EXPECT_EQ(AsString(page.body), "the page");
+  HttpRequest(address);
+  const auto requests = server_.RequestsFor("/page");
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].head, requests[1].head);
+
+  const HttpRequestResult missing = FetchBookPage(Url("/missing"), FetchOptions{});
+  EXPECT_TRUE(missing.Completed());
+  EXPECT_EQ(missing.status, 404);
+  EXPECT_FALSE(missing.body.empty());
+}
+
+// Every limit of the run's fetch options holds for the book page, whose
+// body bound is its own.
+TEST_F(RequestLive, BookPageObeysTheFetchOptions) {
+  constexpr std::uint64_t kBound = 64 * 1024;
+  const std::string block(16 * 1024, 'b');
+  auto with = [&](Delivery delivery, std::string body = {}) {
+    return Response::Ok(body.empty() ? block : body, "text/html").With(delivery);
+  };
+  Delivery no_answer;
+  no_answer.fault = Fault::kNoAnswer;
+  no_answer.stall_for = std::chrono::milliseconds(20000);
+  Delivery endless;
+  endless.endless = true;
+  Delivery announced;
+  announced.content_length = 100LL << 20;
+  Delivery past_page_bound;
+  past_page_bound.content_length = static_cast<long long>(kMaxBookPageBytes) + 1;
+  Delivery drip;
+  drip.pace_body_only = true;
+  drip.drip_bytes = 1;
+  drip.drip_interval = std::chrono::milliseconds(100);
+  Response long_headers = Response::Ok("page", "text/html");
+  for (int i = 0; i < 600; ++i) {
+    long_headers.headers.emplace_back("X-Filler-" + std::to_string(i), std::string(512, 'h'));
+  }
+  struct Case {
+    const char* name;
+    Response response;
+    // 0: FetchBookPage with the run's options; else through Internet calls
+    // made with the options and this body bound.
+    std::uint64_t bound;
+    FailureKind kind;
+    std::size_t max_body;
+  } cases[] = {
+      {.name = "never answers", .response = with(no_answer), .bound = 0,
+       .kind = FailureKind::Timeout, .max_body = 0},
+      {.name = "drips", .response = with(drip, std::string(300, 'd')), .bound = 0,
+       .kind = FailureKind::TooSlow, .max_body = 300},
+      {.name = "past the book page's bound", .response = with(past_page_bound), .bound = 0,
+       .kind = FailureKind::TooLarge, .max_body = 0},
+      {.name = "no end", .response = with(endless), .bound = kBound,
+       .kind = FailureKind::TooLarge, .max_body = kBound},
+      {.name = "announces 100 MiB", .response = with(announced), .bound = kBound,
+       .kind = FailureKind::TooLarge, .max_body = 0},
+      {.name = "300 KiB of headers", .response = std::move(long_headers), .bound = 0,
+       .kind = FailureKind::BadResponse, .max_body = 0},
+  };
+  int number = 0;
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = "/limits/" + std::to_string(++number);
+    server_.Serve(path, std::move(c.response));
+    FetchOptions options;
+    options.connect_timeout_ms = 5000;
+    options.idle_timeout_ms = 700;
+    HttpRequestResult page;
+    if (c.bound == 0) {
+      page = FetchBookPage(Url(path.c_str()), options);
+    } else {
+      options.max_body_bytes = c.bound;
+      page = FetchBookPage(Url(path.c_str()), options, *MakeSystemInternetApi(options));
+    }
+    ASSERT_FALSE(page.Completed());
+    EXPECT_EQ(page.failure->kind, c.kind) << Describe(*page.failure);
+    EXPECT_LE(page.body.size(), c.max_body);
+  }
+}
+
+TEST(RequestLiveFailure, BookPageThatCannotBeReachedSaysWhy) {
+  int port = 0;
+  {
+    TestServer gone;
+    ASSERT_TRUE(gone.Start()) << gone.error();
+    port = gone.port();
+  }
+  const HttpRequestResult refused =
+      FetchBookPage("http://127.0.0.1:" + std::to_string(port) + "/", FetchOptions{});
+  ASSERT_FALSE(refused.Completed());
+  EXPECT_EQ(refused.failure->kind, FailureKind::NoConnection) << Describe(*refused.failure);
+  EXPECT_EQ(refused.status, 0);
+  EXPECT_TRUE(refused.body.empty());
+
+  const HttpRequestResult empty = FetchBookPage("", FetchOptions{});
+  ASSERT_FALSE(empty.Completed());
+  EXPECT_EQ(empty.failure->kind, FailureKind::BadAddress);
 }
 
 TEST(RequestLiveFailure, RefusedConnectionGivesAnEmptyBody) {

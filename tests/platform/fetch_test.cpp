@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -111,6 +114,138 @@ TEST_F(FetchLive, BrokenExchangesSayWhy) {
     EXPECT_LE(result.body.size(), c.max_body);
     // Whatever came before the fault is handed back.
     EXPECT_EQ(AsString(result.body), body.substr(0, result.body.size()));
+  }
+}
+
+// A body is never held beyond the bound: a larger announced length is
+// refused before any of it is read, a body without a length is stopped as
+// it passes the bound, and one of exactly the bound is fine.
+TEST_F(FetchLive, BodiesAreHeldToTheBound) {
+  constexpr std::uint64_t kBound = 64 * 1024;
+  const std::string block(16 * 1024, 'b');
+  Delivery endless;
+  endless.endless = true;
+  Delivery lying;
+  lying.content_length = 100LL << 20;
+  struct Case {
+    const char* name;
+    Response response;
+    std::optional<FailureKind> kind;  // nothing: the fetch completes
+    std::size_t max_body;
+  } cases[] = {
+      {.name = "exactly the bound",
+       .response = Response::Ok(std::string(kBound, 'e'), "image/jpeg"),
+       .kind = std::nullopt,
+       .max_body = kBound},
+      {.name = "one byte over, announced",
+       .response = Response::Ok(std::string(kBound + 1, 'o'), "image/jpeg"),
+       .kind = FailureKind::TooLarge,
+       .max_body = 0},
+      {.name = "100 MiB announced, little sent",
+       .response = Response::Ok(block, "image/jpeg").With(lying),
+       .kind = FailureKind::TooLarge,
+       .max_body = 0},
+      {.name = "no length, no end",
+       .response = Response::Ok(block, "image/jpeg").With(endless),
+       .kind = FailureKind::TooLarge,
+       .max_body = kBound},
+      {.name = "an error page without end",
+       .response = Response::Status(500, block).With(endless),
+       .kind = FailureKind::TooLarge,
+       .max_body = kBound},
+  };
+  FetchOptions options;
+  options.idle_timeout_ms = 5000;
+  options.max_body_bytes = kBound;
+  int number = 0;
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = "/bound/" + std::to_string(++number);
+    server_.Serve(path, std::move(c.response));
+    const FetchResult result = Fetch(server_.Url(path), options);
+    EXPECT_LE(result.body.size(), c.max_body);
+    if (!c.kind) {
+      EXPECT_TRUE(result.Completed()) << Why(result);
+      EXPECT_EQ(result.body.size(), kBound);
+      continue;
+    }
+    ASSERT_FALSE(result.Completed());
+    EXPECT_EQ(result.failure->kind, *c.kind) << Why(result);
+    EXPECT_NE(result.failure->detail.find("64 KiB"), std::string::npos) << Why(result);
+    // Asking again brings the same body.
+    EXPECT_FALSE(Retryable(*result.failure));
+  }
+}
+
+// The idle time-out restarts with every byte; the rate floor ends a body
+// that keeps dripping, while a slow but steady one arrives whole.
+TEST_F(FetchLive, ADrippingBodyIsGivenUpAsTooSlow) {
+  Delivery drip;
+  drip.pace_body_only = true;
+  drip.drip_bytes = 1;
+  drip.drip_interval = std::chrono::milliseconds(100);
+  // 30 s of drip: without the floor the fetch would end complete.
+  server_.Serve("/drip", Response::Ok(std::string(300, 'd'), "image/jpeg").With(drip));
+  Delivery steady;
+  steady.pace_body_only = true;
+  steady.bytes_per_second = 24 * 1024;
+  const std::string steady_body(24 * 1024, 's');
+  server_.Serve("/steady", Response::Ok(steady_body, "image/jpeg").With(steady));
+
+  FetchOptions options;
+  options.idle_timeout_ms = 600;
+  options.min_bytes_per_second = 1024;
+  const FetchResult dripped = Fetch(server_.Url("/drip"), options);
+  ASSERT_FALSE(dripped.Completed());
+  EXPECT_EQ(dripped.failure->kind, FailureKind::TooSlow) << Why(dripped);
+  EXPECT_TRUE(Retryable(*dripped.failure));
+  EXPECT_LT(dripped.body.size(), 300u);
+
+  const FetchResult arrived = Fetch(server_.Url("/steady"), options);
+  EXPECT_TRUE(arrived.Completed()) << Why(arrived);
+  EXPECT_EQ(AsString(arrived.body), steady_body);
+}
+
+// A header block beyond what any server sends says so, rather than
+// blaming memory or the connection; a large but sane one arrives.
+TEST_F(FetchLive, OversizedHeaderBlockIsABadResponse) {
+  auto with_headers = [](int lines, std::size_t each) {
+    Response response = Response::Ok("body", "image/jpeg");
+    for (int i = 0; i < lines; ++i) {
+      response.headers.emplace_back("X-Filler-" + std::to_string(i), std::string(each, 'h'));
+    }
+    return response;
+  };
+  enum class Outcome { Completes, Refused, EitherWay };
+  struct Case {
+    const char* name;
+    Response response;
+    Outcome outcome;
+  } cases[] = {
+      {.name = "64 KiB in 640 lines", .response = with_headers(640, 90), .outcome = Outcome::Completes},
+      {.name = "300 KiB in 600 lines", .response = with_headers(600, 512), .outcome = Outcome::Refused},
+      // WinInet keeps the start of so long a line and drops the rest.
+      {.name = "360 KiB in four lines", .response = with_headers(4, 90 * 1024), .outcome = Outcome::EitherWay},
+      {.name = "one line of 300 KiB", .response = with_headers(1, 300 * 1024), .outcome = Outcome::EitherWay},
+  };
+  int number = 0;
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = "/headers/" + std::to_string(++number);
+    server_.Serve(path, std::move(c.response));
+    FetchOptions options;
+    options.idle_timeout_ms = 5000;
+    const FetchResult result = Fetch(server_.Url(path), options);
+    if (c.outcome == Outcome::Completes ||
+        (c.outcome == Outcome::EitherWay && result.Completed())) {
+      EXPECT_TRUE(result.Completed()) << Why(result);
+      EXPECT_EQ(AsString(result.body), "body");
+      continue;
+    }
+    ASSERT_FALSE(result.Completed());
+    EXPECT_EQ(result.failure->kind, FailureKind::BadResponse) << Why(result);
+    EXPECT_NE(Why(result).find("header block too large"), std::string::npos) << Why(result);
+    EXPECT_FALSE(Retryable(*result.failure));
   }
 }
 

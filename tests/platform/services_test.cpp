@@ -239,6 +239,196 @@ TEST_F(FilesTest, StreamFileWritesAndReadsBack) {
   EXPECT_FALSE(StreamFile(In("nowhere") + PathSeparator() + "x", StreamFile::Mode::Write).IsOpen());
 }
 
+// --- Temporary files ----------------------------------------------------------
+
+TEST(TemporaryNames, AreReadBackByTheParserAndNothingElseIs) {
+  const Text made = TemporaryFileName("12.jpg", 7);
+  ASSERT_EQ(made.rfind(".12.jpg.part-" + std::to_string(ProcessId()) + "-", 0), 0u) << made;
+  const std::optional<TemporaryName> parts = ParseTemporaryFileName(made);
+  ASSERT_TRUE(parts.has_value());
+  EXPECT_EQ(parts->pid, ProcessId());
+  EXPECT_EQ(parts->run.size(), 8u);
+  EXPECT_EQ(parts->counter, 7u);
+  EXPECT_TRUE(IsThisRunsTemporary(*parts));
+
+  // The same pid with another run's digits: a container's earlier run.
+  const Text earlier = ".12.jpg.part-" + std::to_string(ProcessId()) + "-" +
+                       (parts->run == "0badbeef" ? "feedbead" : "0badbeef") + "-7";
+  struct Case {
+    const char* name;
+    Text file;
+    std::optional<TemporaryName> parts;
+  } cases[] = {
+      {"another process", ".3.jpg.part-41-0123abcd-5", TemporaryName{41, "0123abcd", 5}},
+      {"an older version's name", ".3.jpg.part-999999-0", TemporaryName{999999, "", 0}},
+      {"a name holding the marker", ".a.part-1.pdf.part-2-00000000-3", TemporaryName{2, "00000000", 3}},
+      {"a page", "3.jpg", std::nullopt},
+      {"no leading dot", "3.jpg.part-1-0123abcd-5", std::nullopt},
+      {"only the marker", ".part-1-0123abcd-5", std::nullopt},
+      {"upper-case digits of the run", ".3.jpg.part-1-0123ABCD-5", std::nullopt},
+      {"run of 7 digits", ".3.jpg.part-1-0123abc-5", std::nullopt},
+      {"no counter", ".3.jpg.part-1-0123abcd-", std::nullopt},
+      {"something after the counter", ".3.jpg.part-1-0123abcd-5x", std::nullopt},
+      {"pid too large", ".3.jpg.part-99999999999-0", std::nullopt},
+      {"counter too large", ".3.jpg.part-1-99999999999", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ParseTemporaryFileName(c.file), c.parts);
+    if (c.parts) {
+      EXPECT_FALSE(IsThisRunsTemporary(*c.parts));
+    }
+  }
+  ASSERT_TRUE(ParseTemporaryFileName(earlier).has_value());
+  EXPECT_FALSE(IsThisRunsTemporary(*ParseTemporaryFileName(earlier)));
+}
+
+TEST(TemporaryNames, KeepOnlyTheStartOfALongNameWholeCharactersOnly) {
+  Text long_name = "a";
+  for (int i = 0; i < 150; ++i) long_name += "\xB4\xBA";  // 春
+  const Text made = TemporaryFileName(long_name + ".pdf", 1);
+  // 40 bytes at most: "a" and 19 characters, never half of the 20th.
+  Text expected_start = ".a";
+  for (int i = 0; i < 19; ++i) expected_start += "\xB4\xBA";
+  EXPECT_EQ(made.substr(0, made.find(".part-")), expected_start);
+  EXPECT_TRUE(ParseTemporaryFileName(made).has_value());
+}
+
+TEST(FolderOfPath, EndsAtTheLastSeparatorThatIsACharacter) {
+  const Text sep = PathSeparator();
+  struct Case {
+    const char* name;
+    Text path, folder;
+  } cases[] = {
+      {"bare name", "book.pdf", ""},
+      {"one folder", "out" + sep + "book.pdf", "out" + sep},
+      {"two folders", "a" + sep + "b" + sep + "1.jpg", "a" + sep + "b" + sep},
+      {"name ending in a backslash byte", "out" + sep + kBackslashTrail, "out" + sep},
+      {"folder ending in a backslash byte", kBackslashTrail + sep + "1.jpg", kBackslashTrail + sep},
+      // 0x80 stands alone: the separator after it is one.
+      {"euro sign before the separator", "\x80" + sep + "1.jpg", "\x80" + sep},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(FolderOfPath(c.path), c.folder);
+  }
+}
+
+TEST_F(FilesTest, TemporariesAreNewFilesUnderNamesNobodyTook) {
+  const Text target = In(kBookName + ".pdf");
+  TemporaryFile first = CreateTemporaryBeside(target);
+  ASSERT_TRUE(first.file.IsOpen()) << first.error;
+  EXPECT_EQ(FolderOfPath(first.path), folder_ + PathSeparator());
+  const std::optional<TemporaryName> parts = ParseTemporaryFileName(first.path.substr(folder_.size() + 1));
+  ASSERT_TRUE(parts.has_value()) << first.path;
+  EXPECT_TRUE(IsThisRunsTemporary(*parts));
+  ASSERT_TRUE(first.file.Close());
+  ASSERT_TRUE(RemoveFile(first.path));
+
+  // The next names are taken by files of someone else: they are passed
+  // over and left as they are.
+  std::vector<Text> taken;
+  for (std::uint32_t n = parts->counter + 1; n <= parts->counter + 5; ++n) {
+    taken.push_back(In(TemporaryFileName(kBookName + ".pdf", n)));
+    ASSERT_TRUE(WriteBytesFile(taken.back(), TextToBytes("someone else's")));
+  }
+  TemporaryFile second = CreateTemporaryBeside(target);
+  ASSERT_TRUE(second.file.IsOpen()) << second.error;
+  EXPECT_EQ(std::count(taken.begin(), taken.end(), second.path), 0);
+  ASSERT_TRUE(second.file.Write("mine", 4));
+  ASSERT_TRUE(second.file.Close());
+  for (const Text& path : taken) EXPECT_EQ(ReadBytesFile(path), TextToBytes("someone else's"));
+  EXPECT_EQ(ReadBytesFile(second.path), TextToBytes("mine"));
+
+  TemporaryFile nowhere = CreateTemporaryBeside(In("missing") + PathSeparator() + "1.jpg");
+  EXPECT_FALSE(nowhere.file.IsOpen());
+  EXPECT_FALSE(nowhere.error.empty());
+}
+
+// What another run's cleaning does: remove a temporary unless its writer
+// still holds it.
+TEST_F(FilesTest, ATemporaryIsRemovedOnlyOnceItsWriterLetsGo) {
+  TemporaryFile temporary = CreateTemporaryBeside(In("1.jpg"));
+  ASSERT_TRUE(temporary.file.IsOpen()) << temporary.error;
+  ASSERT_TRUE(temporary.file.Write("half", 4));
+  EXPECT_FALSE(RemoveFileNobodyWrites(temporary.path));
+  EXPECT_TRUE(FileExists(temporary.path));
+  ASSERT_TRUE(temporary.file.Close());
+  EXPECT_TRUE(RemoveFileNobodyWrites(temporary.path));
+  EXPECT_FALSE(FileExists(temporary.path));
+  EXPECT_FALSE(RemoveFileNobodyWrites(In("missing")));
+}
+
+TEST_F(FilesTest, LeftoversOfEndedRunsGoAndTheFilesOfLiveRunsStay) {
+  const std::string self = std::to_string(ProcessId());
+  const Text mine = TemporaryFileName("4.jpg", 123456);
+  const std::string my_run = ParseTemporaryFileName(mine)->run;
+  const std::string other_run = my_run == "0badbeef" ? "feedbead" : "0badbeef";
+  struct Case {
+    const char* name;
+    Text file;
+    bool removed;
+  } cases[] = {
+      {"another pid's, nobody writing", ".1.jpg.part-" + std::to_string(ProcessId() + 1) + "-0123abcd-0", true},
+      {"an older version's", ".2.jpg.part-999999-0", true},
+      {"an earlier run with this pid (a container)", ".3.jpg.part-" + self + "-" + other_run + "-0", true},
+      {"a PDF's", ".book.pdf.part-77-0123abcd-9", true},
+      {"this run's own", mine, false},
+      {"a page", "5.jpg", false},
+      {"the user's file", "notes.txt", false},
+      {"a hidden file", ".hidden", false},
+      {"no leading dot", "6.jpg.part-77-0123abcd-0", false},
+  };
+  for (const Case& c : cases) ASSERT_TRUE(WriteBytesFile(In(c.file), TextToBytes("x")));
+  // Another run, alive, writing page 7.
+  const Text live = In(".7.jpg.part-" + std::to_string(ProcessId() + 2) + "-0123abcd-0");
+  StreamFile writer(live, StreamFile::Mode::Write);
+  ASSERT_TRUE(writer.IsOpen());
+
+  RemoveLeftoverTemporaries(folder_);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(FileExists(In(c.file)), !c.removed);
+  }
+  EXPECT_TRUE(FileExists(live));
+  ASSERT_TRUE(writer.Close());
+  // Once that run is gone its temporary is a leftover too. A trailing
+  // separator names the same folder.
+  RemoveLeftoverTemporaries(folder_ + PathSeparator());
+  EXPECT_FALSE(FileExists(live));
+  EXPECT_TRUE(FileExists(In(mine)));
+}
+
+// Another run cleans the folder over and over while this one writes: no
+// write may fail or be lost, whichever instant the cleaning hits.
+TEST_F(FilesTest, WritesSucceedWhileAnotherRunCleansTheFolder) {
+  std::atomic<bool> stop{false};
+  std::thread cleaner([&] {
+    while (!stop) {
+      for (const Text& name : ListFiles(folder_)) {
+        if (ParseTemporaryFileName(name)) RemoveFileNobodyWrites(In(name));
+      }
+    }
+  });
+  int failed = 0;
+  for (int i = 0; i < 200; ++i) {
+    const Bytes bytes = TextToBytes("page " + std::to_string(i) + std::string(static_cast<std::size_t>(i) * 97, 'x'));
+    const Text path = In(std::to_string(i % 7) + ".jpg");
+    const FileResult written = WriteFileAtomically(path, bytes);
+    if (!written.ok) {
+      ++failed;
+      ADD_FAILURE() << written.error;
+    } else if (ReadBytesFile(path) != bytes) {
+      ++failed;
+      ADD_FAILURE() << "write " << i << " was lost";
+    }
+  }
+  stop = true;
+  cleaner.join();
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(ListFiles(folder_).size(), 7u);
+}
+
 // --- Program folder ---------------------------------------------------------------
 
 class ProgramFolderTest : public FilesTest {

@@ -495,7 +495,9 @@ void TestServer::ServeConnection(std::unique_ptr<ByteStream> stream, int number)
     std::string connection_header = request.Header("Connection");
     bool keep_alive = request.version == "HTTP/1.1" ? !SameName(connection_header, "close")
                                                     : SameName(connection_header, "keep-alive");
-    if (response.delivery.close || response.delivery.content_length) keep_alive = false;
+    if (response.delivery.close || response.delivery.content_length || response.delivery.endless) {
+      keep_alive = false;
+    }
 
     Delivery& delivery = response.delivery;
     {
@@ -519,7 +521,7 @@ void TestServer::ServeConnection(std::unique_ptr<ByteStream> stream, int number)
                        "\r\n";
     if (!response.content_type.empty()) head += "Content-Type: " + response.content_type + "\r\n";
     bool bodyless = response.status == 204 || response.status == 304 || response.status < 200;
-    if (!bodyless) {
+    if (!bodyless && !delivery.endless) {
       long long length = delivery.content_length.value_or(
           static_cast<long long>(response.body.size()));
       head += "Content-Length: " + std::to_string(length) + "\r\n";
@@ -533,7 +535,15 @@ void TestServer::ServeConnection(std::unique_ptr<ByteStream> stream, int number)
     bool faulty = delivery.fault == Fault::kStall || delivery.fault == Fault::kCutShort ||
                   delivery.fault == Fault::kReset;
     if (faulty) body = body.substr(0, std::min(delivery.fault_after, body.size()));
-    if (!SendPaced(*stream, head + std::string(body), delivery)) break;
+    const bool sent = delivery.pace_body_only
+                          ? SendPaced(*stream, head, Delivery{}) && SendPaced(*stream, body, delivery)
+                          : SendPaced(*stream, head + std::string(body), delivery);
+    if (!sent) break;
+    if (delivery.endless) {
+      while (!body.empty() && SendPaced(*stream, body, delivery)) {
+      }
+      break;
+    }
     if (faulty) {
       if (delivery.fault == Fault::kStall) Pause(delivery.stall_for);
       if (delivery.fault == Fault::kReset) ending = Ending::kReset;

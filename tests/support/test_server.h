@@ -77,6 +77,12 @@ struct Delivery {
   // is and the connection closed after it.
   std::optional<long long> content_length;
   bool close = false;                          // "Connection: close" and close after it
+  // No Content-Length and "Connection: close"; the body is sent again and
+  // again until the client goes away or the server stops.
+  bool endless = false;
+  // The status line and headers go at once; the pace, drip or rate, holds
+  // for the body only.
+  bool pace_body_only = false;
 };
 
 struct Response {

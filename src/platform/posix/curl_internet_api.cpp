@@ -26,12 +26,21 @@ namespace {
 constexpr int kDefaultConnectMs = 60000;
 constexpr int kDefaultReceiveMs = 60000;
 
+// The limits a transfer of this implementation is held to: those given,
+// with WinInet's own time-outs where none is.
+FetchOptions TransferLimits(const FetchOptions& given) {
+  FetchOptions limits = given;
+  if (limits.connect_timeout_ms <= 0) limits.connect_timeout_ms = kDefaultConnectMs;
+  if (limits.idle_timeout_ms <= 0) limits.idle_timeout_ms = kDefaultReceiveMs;
+  return limits;
+}
+
 struct Session {
   Text agent;
   InternetApi::AccessType access = InternetApi::AccessType::kDirect;
   std::optional<Text> proxy;
   std::optional<Text> bypass;
-  InternetTimeouts timeouts;
+  FetchOptions limits;
 
   // The session's cookie jar, shared by its requests.
   CURLSH* share = nullptr;
@@ -57,6 +66,7 @@ struct Request {
 
   bool sent = false;
   bool failed = false;    // the transfer ended with an error
+  std::optional<Failure> failure;  // why
   Text header_block;      // of the latest response seen
   std::string body;
   std::size_t read_position = 0;
@@ -81,25 +91,17 @@ void UnlockShare(CURL*, curl_lock_data, void* user) {
   static_cast<Session*>(user)->share_mutex.unlock();
 }
 
-std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
-  static_cast<Request*>(user)->body.append(data, size * count);
-  return size * count;
-}
-
 // Every header line of every response arrives here, the status line first.
 // A new status line (an interim 100, a redirect, a proxy's CONNECT answer)
 // starts the block afresh, so the block ends as the final response's.
-std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
-  Request* request = static_cast<Request*>(user);
-  std::string_view line(data, size * count);
+void KeepHeaderLine(Request& request, std::string_view line) {
   if (line.substr(0, 5) == "HTTP/") {
-    request->header_block.clear();
-    request->body.clear();
+    request.header_block.clear();
+    request.body.clear();
   }
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  request->header_block.append(line);
-  request->header_block.append("\r\n");
-  return size * count;
+  request.header_block.append(line);
+  request.header_block.append("\r\n");
 }
 
 std::string EscapePath(const Text& path) {
@@ -194,7 +196,7 @@ std::string NoProxyList(const Text& bypass) {
 
 class CurlInternetApi final : public InternetApi {
  public:
-  explicit CurlInternetApi(const InternetTimeouts& timeouts) : timeouts_(timeouts) {
+  explicit CurlInternetApi(const FetchOptions& limits) : limits_(TransferLimits(limits)) {
     EnsureCurlGlobalInit();
   }
 
@@ -205,7 +207,7 @@ class CurlInternetApi final : public InternetApi {
     session->access = access;
     if (proxy) session->proxy = *proxy;
     if (bypass) session->bypass = *bypass;
-    session->timeouts = timeouts_;
+    session->limits = limits_;
     session->share = curl_share_init();
     if (!session->share) return nullptr;
     curl_share_setopt(session->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
@@ -251,6 +253,7 @@ class CurlInternetApi final : public InternetApi {
     Request& request = *node->request;
     request.sent = true;
     request.failed = false;
+    request.failure.reset();
     request.header_block.clear();
     request.body.clear();
     request.read_position = 0;
@@ -260,6 +263,7 @@ class CurlInternetApi final : public InternetApi {
     CurlEasy easy(curl_easy_init());
     if (!easy) {
       request.failed = true;
+      request.failure = Failure{FailureKind::Other, "the transfer could not be set up"};
       return false;
     }
     CURL* curl = easy.get();
@@ -295,14 +299,13 @@ class CurlInternetApi final : public InternetApi {
       curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
     }
 
-    const int connect_ms = session.timeouts.connect_ms > 0 ? session.timeouts.connect_ms
-                                                           : kDefaultConnectMs;
-    const int receive_ms = session.timeouts.receive_ms > 0 ? session.timeouts.receive_ms
-                                                           : kDefaultReceiveMs;
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_ms));
-    IdleWatch idle;
-    idle.timeout_ms = receive_ms;
-    WatchIdle(curl, &idle);
+    GuardedTransfer transfer(
+        session.limits,
+        {.header = [&request](std::string_view line) { KeepHeaderLine(request, line); },
+         .body = [&request](std::string_view piece) { request.body.append(piece); }});
+    transfer.Install(curl);
+    char detail[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, detail);
 
     if (request.verb == "GET") {
       curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
@@ -321,13 +324,9 @@ class CurlInternetApi final : public InternetApi {
     CurlList header_list = HeaderList(headers, request.flags);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, header_list.get());
 
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &request);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &request);
-
     const CURLcode result = curl_easy_perform(curl);
-    request.failed = result != CURLE_OK;
+    request.failure = transfer.FailureAfter(result, detail);
+    request.failed = request.failure.has_value();
     // Like WinInet, the send succeeded once a response began; what breaks
     // later shows when the body is read.
     return !request.header_block.empty();
@@ -371,19 +370,25 @@ class CurlInternetApi final : public InternetApi {
     return true;
   }
 
+  std::optional<Failure> RequestFailure(Handle handle) const override {
+    const Node* node = AsNode(handle);
+    if (!node || !node->request) return std::nullopt;
+    return node->request->failure;
+  }
+
  private:
-  InternetTimeouts timeouts_;
+  FetchOptions limits_;
 };
 
 }  // namespace
 
 InternetApi& SystemInternetApi() {
-  static CurlInternetApi api{InternetTimeouts{}};
+  static CurlInternetApi api{SystemInternetLimits()};
   return api;
 }
 
-std::unique_ptr<InternetApi> MakeSystemInternetApi(const InternetTimeouts& timeouts) {
-  return std::make_unique<CurlInternetApi>(timeouts);
+std::unique_ptr<InternetApi> MakeSystemInternetApi(const FetchOptions& limits) {
+  return std::make_unique<CurlInternetApi>(limits);
 }
 
 }  // namespace folivex

@@ -2,7 +2,6 @@
 // that fetches page after page from one host reuses its connection.
 #include <curl/curl.h>
 
-#include <cctype>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -15,75 +14,13 @@
 namespace folivex {
 namespace {
 
-struct Transfer {
-  FetchResult* result = nullptr;
-  IdleWatch idle;
-  RateLimit* rate_limit = nullptr;
-};
-
-std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
-  Transfer* transfer = static_cast<Transfer*>(user);
-  Bytes& body = transfer->result->body;
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
-  body.insert(body.end(), bytes, bytes + size * count);
-  if (transfer->rate_limit) transfer->rate_limit->Take(size * count);
-  return size * count;
-}
-
 // Keeps the Retry-After of the last response (a redirect's own is dropped
 // when the next status line arrives).
-std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
-  FetchResult* result = static_cast<Transfer*>(user)->result;
-  const std::string_view line(data, size * count);
-  constexpr std::string_view kName = "retry-after:";
+void KeepRetryAfter(FetchResult& result, std::string_view line) {
   if (line.rfind("HTTP/", 0) == 0) {
-    result->retry_after_s.reset();
-  } else if (line.size() > kName.size()) {
-    bool same = true;
-    for (std::size_t i = 0; i < kName.size() && same; ++i) {
-      same = static_cast<char>(std::tolower(static_cast<unsigned char>(line[i]))) == kName[i];
-    }
-    if (same) result->retry_after_s = ParseRetryAfter(line.substr(kName.size()));
-  }
-  return size * count;
-}
-
-std::string Describe(CURLcode code, const char* detail) {
-  std::string text = *detail ? detail : curl_easy_strerror(code);
-  return text;
-}
-
-Failure FailureFor(CURLcode code, const char* detail, const Transfer& transfer,
-                   const FetchResult& result) {
-  const std::string why = Describe(code, detail);
-  switch (code) {
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-      return {FailureKind::NoConnection, why};
-    case CURLE_OPERATION_TIMEDOUT:
-      return {FailureKind::Timeout, why};
-    case CURLE_ABORTED_BY_CALLBACK:
-      if (transfer.idle.stalled) {
-        return {FailureKind::Timeout, "no data for " + std::to_string(transfer.idle.timeout_ms) + " ms"};
-      }
-      return {FailureKind::Other, why};
-    case CURLE_GOT_NOTHING:
-      return {FailureKind::NoResponse, why};
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-      return {result.status == 0 ? FailureKind::NoResponse : FailureKind::Reset, why};
-    case CURLE_PARTIAL_FILE:
-      return {FailureKind::CutShort, why};
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_CONNECT_ERROR:
-      return {FailureKind::Security, why};
-    case CURLE_URL_MALFORMAT:
-    case CURLE_UNSUPPORTED_PROTOCOL:
-      return {FailureKind::BadAddress, why};
-    default:
-      return {FailureKind::Other, why};
+    result.retry_after_s.reset();
+  } else if (const auto value = HeaderLineValue(line, "retry-after")) {
+    result.retry_after_s = ParseRetryAfter(*value);
   }
 }
 
@@ -113,10 +50,11 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
     result.failure = Failure{FailureKind::Other, "the transfer could not be set up"};
     return result;
   }
-  Transfer transfer;
-  transfer.result = &result;
-  transfer.idle.timeout_ms = options.idle_timeout_ms;
-  transfer.rate_limit = options.rate_limit.get();
+  GuardedTransfer transfer(
+      options, {.header = [&](std::string_view line) { KeepRetryAfter(result, line); },
+                .body = [&](std::string_view piece) {
+                  result.body.insert(result.body.end(), piece.begin(), piece.end());
+                }});
   char detail[CURL_ERROR_SIZE] = {};
 
   CurlList headers;
@@ -148,14 +86,7 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   if (!proxy.empty()) curl_easy_setopt(curl, CURLOPT_NOPROXY, options.proxy.no_proxy.c_str());
   ApplyTrustStore(curl);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, detail);
-  if (options.connect_timeout_ms > 0) {
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connect_timeout_ms));
-  }
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
-  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
-  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
-  WatchIdle(curl, &transfer.idle);
+  transfer.Install(curl);
 
   const CURLcode code = [&] {
     RequestSlots::Hold slot(options.slots.get());
@@ -169,7 +100,7 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
     result.content_type = content_type;
   }
   if (code != CURLE_OK) {
-    result.failure = FailureFor(code, detail, transfer, result);
+    result.failure = transfer.FailureAfter(code, detail);
   } else {
     curl_off_t expected = -1;
     curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -61,6 +62,14 @@ class FileDescriptor {
   ~FileDescriptor() { Reset(); }
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      fd_ = other.release();
+    }
+    return *this;
+  }
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
   int release() { return std::exchange(fd_, -1); }
@@ -139,18 +148,69 @@ Text WithoutTrailingSeparator(Text path) {
   return path;
 }
 
-// --- Temporary names -------------------------------------------------------------
+// --- Temporary files -------------------------------------------------------------
 
-std::atomic<unsigned> temporary_counter{0};
+constexpr int kTemporaryNamesTried = 100;
+// A write is made again this often when its temporary vanishes before the
+// rename.
+constexpr int kWriteAttempts = 3;
+// Where the file system keeps no locks, a temporary untouched this long is
+// taken as abandoned.
+constexpr time_t kAbandonedAfterSeconds = 24 * 60 * 60;
 
-// ".<name>.part-<pid>-<counter>" beside the target, so the rename stays on
-// one file system.
-std::string TemporaryNameFor(const std::string& target) {
-  const std::size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  return folder + "." + name + ".part-" + std::to_string(::getpid()) + "-" +
-         std::to_string(temporary_counter.fetch_add(1));
+std::atomic<std::uint32_t> temporary_counter{0};
+
+struct OpenedTemporary {
+  FileDescriptor fd;
+  Text path;
+  std::string name;   // as the system calls take it
+  std::string error;  // when fd is not valid
+};
+
+// A new temporary beside `target`, created exclusively (O_EXCL: never an
+// existing file; O_NOFOLLOW: never through a link) and locked as
+// OpenExclusiveForWriting locks, so that the cleaning of other runs leaves
+// it alone while it is open. A taken name is passed over.
+OpenedTemporary OpenTemporaryBeside(const Text& target) {
+  OpenedTemporary opened;
+  const Text folder = FolderOfPath(target);
+  const Text name = target.substr(folder.size());
+  int last_error = EEXIST;
+  for (int tried = 0; tried < kTemporaryNamesTried; ++tried) {
+    opened.path = ConcatText(folder, TemporaryFileName(name, temporary_counter.fetch_add(1)));
+    opened.name = SystemName(opened.path);
+    if (opened.name.empty()) {
+      opened.error = "file name is not valid code page 936 text";
+      return opened;
+    }
+    FileDescriptor fd(::open(opened.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (!fd.valid()) {
+      last_error = errno;
+      if (last_error == EEXIST || last_error == ELOOP) continue;
+      break;
+    }
+    // Another run's cleaning may have locked it in the instant since it
+    // was made; that run removes it, this one takes the next name. A file
+    // system without locks leaves it unlocked.
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) continue;
+    opened.fd = std::move(fd);
+    return opened;
+  }
+  opened.error = "cannot create a temporary file beside " + SystemName(target) + ": " + ErrnoText(last_error);
+  return opened;
+}
+
+// Why `target` may not be replaced: something other than a regular file (or
+// a link, which the rename replaces, not its target) stands there.
+std::string RefusalToReplace(const std::string& target) {
+  struct stat info {};
+  if (::lstat(target.c_str(), &info) != 0 || S_ISREG(info.st_mode) || S_ISLNK(info.st_mode)) return {};
+  const char* what = S_ISDIR(info.st_mode)                             ? "a folder"
+                     : S_ISFIFO(info.st_mode)                          ? "a FIFO"
+                     : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? "a device"
+                     : S_ISSOCK(info.st_mode)                          ? "a socket"
+                                                                       : "not a regular file";
+  return target + " is " + what + ", not a file; it is left as it is";
 }
 
 // Flushes the folder's entry list, so a rename survives a power cut.
@@ -293,31 +353,35 @@ FileResult WriteFileAtomically(const Text& path, const Bytes& bytes) {
   if (path.empty()) return {false, "empty file name"};
   const std::string target = SystemName(path);
   if (target.empty()) return {false, "file name is not valid code page 936 text"};
-  const std::string temporary = TemporaryNameFor(target);
-
-  FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-  if (!fd.valid()) {
-    return {false, "cannot create a temporary file beside " + target + ": " + ErrnoText(errno)};
+  if (std::string refusal = RefusalToReplace(target); !refusal.empty()) {
+    return {false, refusal, FailureKind::NotRegularFile};
   }
-  auto fail = [&](const char* what) {
+
+  for (int attempt = 1;; ++attempt) {
+    OpenedTemporary temporary = OpenTemporaryBeside(path);
+    if (!temporary.fd.valid()) return {false, temporary.error};
+    auto fail = [&](const char* what) {
+      const int error = errno;
+      temporary.fd.Reset();
+      ::unlink(temporary.name.c_str());
+      return FileResult{false, std::string(what) + " " + temporary.name + ": " + ErrnoText(error)};
+    };
+    if (!WriteAll(temporary.fd.get(), bytes.data(), bytes.size())) return fail("cannot write");
+    // No flush to the device: the rename already guarantees that a killed or
+    // crashed process never leaves a partial file under the target's name, and
+    // two flushes per page cost more than the transfer itself. After a power
+    // cut a page may be short; the resume check, which keeps only complete
+    // images, fetches it again.
+    if (!temporary.fd.Reset()) return fail("cannot close");
+    if (::rename(temporary.name.c_str(), target.c_str()) == 0) return {true, {}};
     const int error = errno;
-    fd.Reset();
-    ::unlink(temporary.c_str());
-    return FileResult{false, std::string(what) + " " + temporary + ": " + ErrnoText(error)};
-  };
-  if (!WriteAll(fd.get(), bytes.data(), bytes.size())) return fail("cannot write");
-  // No flush to the device: the rename already guarantees that a killed or
-  // crashed process never leaves a partial file under the target's name, and
-  // two flushes per page cost more than the transfer itself. After a power
-  // cut a page may be short; the resume check, which keeps only complete
-  // images, fetches it again.
-  if (!fd.Reset()) return fail("cannot close");
-  if (::rename(temporary.c_str(), target.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temporary.c_str());
+    // Closed, the temporary was no longer locked: another run's cleaning may
+    // have removed it just then. The bytes are still here; write them again.
+    // (A folder that went away fails the next creation, and says so.)
+    if (error == ENOENT && attempt < kWriteAttempts) continue;
+    ::unlink(temporary.name.c_str());
     return {false, "cannot rename over " + target + ": " + ErrnoText(error)};
   }
-  return {true, {}};
 }
 
 FileResult ReplaceFile(const Text& from, const Text& to) {
@@ -334,7 +398,8 @@ FileResult ReplaceFile(const Text& from, const Text& to) {
 std::optional<Bytes> ReadBytesFile(const Text& path) {
   const std::string name = SystemName(path);
   if (name.empty()) return std::nullopt;
-  FileDescriptor fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: opening a FIFO would wait for a writer; it is refused below.
+  FileDescriptor fd(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) return std::nullopt;
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
@@ -384,7 +449,14 @@ StreamFile::StreamFile(const Text& path, Mode mode) {
   const std::string name = SystemName(path);
   if (name.empty()) return;
   if (mode == Mode::Read) {
-    handle_ = std::fopen(name.c_str(), "rbe");
+    // Only a regular file is read. O_NONBLOCK keeps the open of a FIFO from
+    // waiting for a writer that never comes; a regular file reads the same
+    // with it.
+    FileDescriptor fd(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+    handle_ = ::fdopen(fd.get(), "rb");
+    if (handle_) fd.release();
     return;
   }
   FileDescriptor fd(OpenExclusiveForWriting(name));
@@ -404,6 +476,47 @@ bool StreamFile::Close() {
   if (std::fclose(file) != 0) ok = false;
   failed_ = false;
   return ok;
+}
+
+TemporaryFile CreateTemporaryBeside(const Text& target) {
+  TemporaryFile result;
+  if (target.empty()) {
+    result.error = "empty file name";
+    return result;
+  }
+  OpenedTemporary opened = OpenTemporaryBeside(target);
+  if (!opened.fd.valid()) {
+    result.error = opened.error;
+    return result;
+  }
+  FILE* file = ::fdopen(opened.fd.get(), "wb");
+  if (!file) {
+    result.error = "cannot open " + opened.name + ": " + ErrnoText(errno);
+    opened.fd.Reset();
+    ::unlink(opened.name.c_str());
+    return result;
+  }
+  opened.fd.release();  // now owned by the stream
+  result.file = StreamFile(file);
+  result.path = std::move(opened.path);
+  return result;
+}
+
+bool RemoveFileNobodyWrites(const Text& path) {
+  const std::string name = SystemName(path);
+  if (name.empty()) return false;
+  // Never through a link, and never waiting on a FIFO.
+  FileDescriptor fd(::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat held {};
+  if (!fd.valid() || ::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode)) return false;
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK || errno == EINTR) return false;  // its writer is alive
+    if (std::time(nullptr) - held.st_mtime < kAbandonedAfterSeconds) return false;
+  }
+  // Removed only if the name still leads to the file that was locked.
+  struct stat now {};
+  if (::lstat(name.c_str(), &now) != 0 || now.st_dev != held.st_dev || now.st_ino != held.st_ino) return false;
+  return ::unlink(name.c_str()) == 0;
 }
 
 // --- Threads ----------------------------------------------------------------------

@@ -13,6 +13,7 @@
 #include "platform/services.h"
 #include "platform/win32/internet_handle.h"
 #include "platform/win32/wide_text.h"
+#include "platform/win32/wininet_support.h"
 
 namespace folivex {
 namespace {
@@ -64,78 +65,8 @@ void SetTimeout(HINTERNET handle, DWORD option, int ms) {
   InternetSetOptionW(handle, option, &value, sizeof(value));
 }
 
-std::string SystemMessage(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                      FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS;
-  std::string out = "error " + std::to_string(error);
-  if (FormatMessageW(flags, GetModuleHandleW(L"wininet.dll"), error, 0,
-                     reinterpret_cast<wchar_t*>(&text), 0, nullptr) &&
-      text) {
-    std::wstring message(text);
-    LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) {
-      message.pop_back();
-    }
-    out += " (" + Utf8(message) + ")";
-  }
-  return out;
-}
-
-Failure FailureFor(DWORD error, bool answered) {
-  FailureKind kind = FailureKind::Other;
-  switch (error) {
-    case ERROR_INTERNET_CANNOT_CONNECT:
-    case ERROR_INTERNET_NAME_NOT_RESOLVED:
-    case WSAECONNREFUSED:
-      kind = FailureKind::NoConnection;
-      break;
-    case ERROR_INTERNET_TIMEOUT:
-    case WSAETIMEDOUT:
-      kind = FailureKind::Timeout;
-      break;
-    // Wine hands on the socket's own codes as well as WinInet's.
-    case ERROR_INTERNET_CONNECTION_RESET:
-    case ERROR_INTERNET_CONNECTION_ABORTED:
-    case WSAECONNRESET:
-    case WSAECONNABORTED:
-      kind = answered ? FailureKind::Reset : FailureKind::NoResponse;
-      break;
-    case ERROR_HTTP_INVALID_SERVER_RESPONSE:
-      kind = FailureKind::NoResponse;
-      break;
-    case ERROR_INTERNET_INVALID_CA:
-    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
-    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
-    case ERROR_INTERNET_SEC_CERT_REVOKED:
-    case ERROR_INTERNET_SEC_CERT_ERRORS:
-    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
-      kind = FailureKind::Security;
-      break;
-    case ERROR_INTERNET_INVALID_URL:
-    case ERROR_INTERNET_UNRECOGNIZED_SCHEME:
-      kind = FailureKind::BadAddress;
-      break;
-    default:
-      break;
-  }
-  return {kind, SystemMessage(error)};
-}
-
-// A query answered as text; empty when the header is absent.
-std::wstring QueryText(HINTERNET request, DWORD what) {
-  std::wstring value(256, L'\0');
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    DWORD size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-    if (HttpQueryInfoW(request, what, value.data(), &size, nullptr)) {
-      value.resize(size / sizeof(wchar_t));
-      return value;
-    }
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return {};
-    value.assign(size / sizeof(wchar_t) + 1, L'\0');
-  }
-  return {};
-}
+// The body pieces asked for at once.
+constexpr DWORD kReadChunk = 64 * 1024;
 
 }  // namespace
 
@@ -167,14 +98,14 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   RequestSlots::Hold slot(options.slots.get());
   HINTERNET session = SharedSession(ProxyFor(options.proxy, url_utf8));
   if (!session) {
-    result.failure = FailureFor(GetLastError(), false);
+    result.failure = InternetFailure(GetLastError(), false);
     return result;
   }
 
   InternetHandle connection(InternetConnectW(session, host.c_str(), parts.nPort, nullptr, nullptr,
                                              INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) {
-    result.failure = FailureFor(GetLastError(), false);
+    result.failure = InternetFailure(GetLastError(), false);
     return result;
   }
   // The limits belong to this fetch, so they go on its own handles.
@@ -190,7 +121,7 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
                                           kFetchUsesHttp10 ? L"HTTP/1.0" : L"HTTP/1.1",
                                           referer.empty() ? nullptr : referer.c_str(), accept, flags, 0));
   if (!request) {
-    result.failure = FailureFor(GetLastError(), false);
+    result.failure = InternetFailure(GetLastError(), false);
     return result;
   }
   SetTimeout(request.get(), INTERNET_OPTION_CONNECT_TIMEOUT, options.connect_timeout_ms);
@@ -206,17 +137,7 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   const std::wstring extra = ExtraHeaders(options, url_utf8);
   if (!HttpSendRequestW(request.get(), extra.empty() ? nullptr : extra.c_str(),
                         static_cast<DWORD>(extra.size()), nullptr, 0)) {
-    const DWORD error = GetLastError();
-    // Wine reports a server that never answers as an aborted connection
-    // once the receive limit has passed.
-    const bool waited_out = options.idle_timeout_ms > 0 &&
-                            GetTickCount64() - sent_at >= static_cast<ULONGLONG>(options.idle_timeout_ms);
-    if (waited_out && (error == ERROR_INTERNET_CONNECTION_ABORTED || error == WSAECONNABORTED)) {
-      result.failure = Failure{FailureKind::Timeout,
-                               "no answer within " + std::to_string(options.idle_timeout_ms) + " ms"};
-    } else {
-      result.failure = FailureFor(error, false);
-    }
+    result.failure = SendFailure(GetLastError(), GetTickCount64() - sent_at, options.idle_timeout_ms);
     return result;
   }
 
@@ -231,31 +152,26 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
     result.failure = Failure{FailureKind::NoResponse, "the server sent no status line"};
     return result;
   }
+  if ((result.failure = CheckHeaderBlock(request.get()))) return result;
   result.content_type = Utf16ToGbk(
       [&] {
-        const std::wstring type = QueryText(request.get(), HTTP_QUERY_CONTENT_TYPE);
+        const std::wstring type = QueryHeaderText(request.get(), HTTP_QUERY_CONTENT_TYPE);
         return std::u16string(type.begin(), type.end());
       }());
   {
-    const std::wstring retry = QueryText(request.get(), HTTP_QUERY_RETRY_AFTER);
+    const std::wstring retry = QueryHeaderText(request.get(), HTTP_QUERY_RETRY_AFTER);
     if (!retry.empty()) result.retry_after_s = ParseRetryAfter(Utf8(retry));
   }
-  long long expected = -1;
-  const std::wstring length = QueryText(request.get(), HTTP_QUERY_CONTENT_LENGTH);
-  if (!length.empty()) expected = _wtoi64(length.c_str());
-
-  std::string buffer(64 * 1024, '\0');
+  BodyReader reader(request.get(), options);
+  if ((result.failure = reader.Begin())) return result;
+  std::string buffer(kReadChunk, '\0');
   for (;;) {
     DWORD read = 0;
-    if (!InternetReadFile(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read)) {
-      result.failure = FailureFor(GetLastError(), true);
-      return result;
-    }
+    if ((result.failure = reader.Read(buffer.data(), kReadChunk, &read))) return result;
     if (read == 0) break;
     result.body.insert(result.body.end(), buffer.begin(), buffer.begin() + read);
-    if (options.rate_limit) options.rate_limit->Take(read);
   }
-  result.failure = CheckLength(result.body.size(), expected);
+  result.failure = reader.Finish();
   return result;
 }
 

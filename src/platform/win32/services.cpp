@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <fcntl.h>
 #include <io.h>
 #include <share.h>
 #include <stdio.h>
@@ -126,16 +127,52 @@ std::wstring ProgramFolderWide() {
   return executable_folder;
 }
 
-std::atomic<unsigned> temporary_counter{0};
+// --- Temporary files -------------------------------------------------------------
 
-// ".<name>.part-<pid>-<counter>" beside the target, so the rename stays on
-// one volume.
-std::wstring TemporaryNameFor(const std::wstring& target) {
-  const std::size_t slash = target.find_last_of(L"\\/");
-  const std::wstring folder = slash == std::wstring::npos ? std::wstring() : target.substr(0, slash + 1);
-  const std::wstring name = slash == std::wstring::npos ? target : target.substr(slash + 1);
-  return folder + L"." + name + L".part-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(temporary_counter.fetch_add(1));
+constexpr int kTemporaryNamesTried = 100;
+// A write is made again this often when its temporary vanishes before the
+// rename.
+constexpr int kWriteAttempts = 3;
+
+std::atomic<std::uint32_t> temporary_counter{0};
+
+struct OpenedTemporary {
+  FileHandle file;
+  Text path;
+  std::wstring name;  // as the W calls take it
+  std::string error;  // when there is no file
+};
+
+// A new temporary beside `target`, created exclusively (CREATE_NEW: never an
+// existing file or link) and shared with nobody while it is open, so the
+// cleaning of another run cannot delete it. A taken name is passed over.
+OpenedTemporary OpenTemporaryBeside(const Text& target) {
+  OpenedTemporary opened;
+  const Text folder = FolderOfPath(target);
+  const Text name = target.substr(folder.size());
+  DWORD last_error = ERROR_FILE_EXISTS;
+  for (int tried = 0; tried < kTemporaryNamesTried; ++tried) {
+    opened.path = ConcatText(folder, TemporaryFileName(name, temporary_counter.fetch_add(1)));
+    opened.name = SystemName(opened.path);
+    if (opened.name.empty()) {
+      opened.error = "file name is not valid code page 936 text";
+      return opened;
+    }
+    opened.file = OpenHandle(CreateFileW(opened.name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (opened.file) return opened;
+    last_error = GetLastError();
+    if (last_error != ERROR_FILE_EXISTS && last_error != ERROR_ALREADY_EXISTS) break;
+  }
+  opened.error = "cannot create a temporary file beside " + Utf8(SystemName(target)) + ": " + ErrorText(last_error);
+  return opened;
+}
+
+// Why `target` may not be replaced: a folder stands there.
+std::string RefusalToReplace(const std::wstring& target) {
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
+  return Utf8(target) + " is a folder, not a file; it is left as it is";
 }
 
 struct ThreadStart {
@@ -248,30 +285,32 @@ FileResult WriteFileAtomically(const Text& path, const Bytes& bytes) {
   if (path.empty()) return {false, "empty file name"};
   const std::wstring target = SystemName(path);
   if (target.empty()) return {false, "file name is not valid code page 936 text"};
-  const std::wstring temporary = TemporaryNameFor(target);
-
-  FileHandle file = OpenHandle(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    return {false, "cannot create a temporary file beside " + Utf8(target) + ": " + ErrorText(GetLastError())};
+  if (std::string refusal = RefusalToReplace(target); !refusal.empty()) {
+    return {false, refusal, FailureKind::NotRegularFile};
   }
-  auto fail = [&](const char* what) {
+
+  for (int attempt = 1;; ++attempt) {
+    OpenedTemporary temporary = OpenTemporaryBeside(path);
+    if (!temporary.file) return {false, temporary.error};
+    auto fail = [&](const char* what) {
+      const DWORD error = GetLastError();
+      temporary.file.reset();
+      DeleteFileW(temporary.name.c_str());
+      return FileResult{false, std::string(what) + " " + Utf8(temporary.name) + ": " + ErrorText(error)};
+    };
+    if (!WriteAll(temporary.file.get(), bytes.data(), bytes.size())) return fail("cannot write");
+    // No flush to the device: the rename alone keeps partial files from ever
+    // standing under the target's name when the process dies, and a page cut
+    // short by a power cut is fetched again by the resume check.
+    if (!CloseHandle(temporary.file.release())) return fail("cannot close");
+    if (MoveFileExW(temporary.name.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return {true, {}};
     const DWORD error = GetLastError();
-    file.reset();
-    DeleteFileW(temporary.c_str());
-    return FileResult{false, std::string(what) + " " + Utf8(temporary) + ": " + ErrorText(error)};
-  };
-  if (!WriteAll(file.get(), bytes.data(), bytes.size())) return fail("cannot write");
-  // No flush to the device: the rename alone keeps partial files from ever
-  // standing under the target's name when the process dies, and a page cut
-  // short by a power cut is fetched again by the resume check.
-  if (!CloseHandle(file.release())) return fail("cannot close");
-  if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    const DWORD error = GetLastError();
-    DeleteFileW(temporary.c_str());
+    // Closed, the temporary was shared again: another run's cleaning may
+    // have deleted it just then. The bytes are still here; write them again.
+    if (error == ERROR_FILE_NOT_FOUND && attempt < kWriteAttempts) continue;
+    DeleteFileW(temporary.name.c_str());
     return {false, "cannot rename over " + Utf8(target) + ": " + ErrorText(error)};
   }
-  return {true, {}};
 }
 
 FileResult ReplaceFile(const Text& from, const Text& to) {
@@ -354,6 +393,44 @@ bool StreamFile::Close() {
   if (fclose(file) != 0) ok = false;
   failed_ = false;
   return ok;
+}
+
+TemporaryFile CreateTemporaryBeside(const Text& target) {
+  TemporaryFile result;
+  if (target.empty()) {
+    result.error = "empty file name";
+    return result;
+  }
+  OpenedTemporary opened = OpenTemporaryBeside(target);
+  if (!opened.file) {
+    result.error = opened.error;
+    return result;
+  }
+  // The stream takes the handle over, and closes it with itself.
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(opened.file.get()), _O_WRONLY | _O_BINARY);
+  FILE* file = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+  if (!file) {
+    result.error = "cannot open " + Utf8(opened.name);
+    if (fd >= 0) {
+      opened.file.release();
+      _close(fd);  // closes the handle with it
+    } else {
+      opened.file.reset();
+    }
+    DeleteFileW(opened.name.c_str());
+    return result;
+  }
+  opened.file.release();
+  result.file = StreamFile(file);
+  result.path = std::move(opened.path);
+  return result;
+}
+
+bool RemoveFileNobodyWrites(const Text& path) {
+  const std::wstring name = SystemName(path);
+  // A writer shares its file with nobody, so the deletion of a file that
+  // is being written fails (a sharing violation) and the file stays.
+  return !name.empty() && DeleteFileW(name.c_str()) != 0;
 }
 
 // --- Threads ----------------------------------------------------------------------

@@ -241,9 +241,9 @@ TEST_F(WindowTest, TextsReachTheSystemAsUnicode) {
   EXPECT_EQ(window_->GetText(Control::标签4), Gbk("下载完成："));
 }
 
-// A 16 x 8 picture: the left half red, the right half blue.
-Bytes RedBlueJpeg() {
-  const int width = 16, height = 8;
+// A picture whose left half is red and right half blue, 16 x 8 unless
+// said otherwise.
+Bytes RedBlueJpeg(int width = 16, int height = 8) {
   std::vector<std::uint8_t> rgb;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
@@ -305,6 +305,59 @@ TEST_F(WindowTest, CoverShowsAPictureStretchedOverTheBoxOrNothing) {
     window_->SetPicture(Control::封面框, c.bytes);
     EXPECT_FALSE(Facts(Control::封面框).has_picture);
     EXPECT_FALSE(Reddish(window_->PaintedPixel(Control::封面框, 1, 1)));
+  }
+}
+
+// The same JPEG declaring another size in its frame header: what a reader
+// learns before it decodes anything.
+Bytes WithDeclaredSize(Bytes jpeg, int width, int height) {
+  for (std::size_t i = 2; i + 9 < jpeg.size(); ++i) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {  // baseline frame header
+      jpeg[i + 5] = static_cast<std::uint8_t>(height >> 8);
+      jpeg[i + 6] = static_cast<std::uint8_t>(height & 0xFF);
+      jpeg[i + 7] = static_cast<std::uint8_t>(width >> 8);
+      jpeg[i + 8] = static_cast<std::uint8_t>(width & 0xFF);
+      break;
+    }
+  }
+  return jpeg;
+}
+
+// A large picture is held at about the box's size, not its own; one that
+// declares an absurd size is refused before it is decoded.
+TEST_F(WindowTest, CoverIsHeldAtTheBoxSizeAndAbsurdSizesAreRefused) {
+  const ControlFacts box = Facts(Control::封面框);
+  const int right = box.client_width - 1, bottom = box.client_height - 1;
+
+  window_->SetPicture(Control::封面框, RedBlueJpeg(1600, 1200));
+  const ControlFacts shown = Facts(Control::封面框);
+  ASSERT_TRUE(shown.has_picture);
+  EXPECT_LE(shown.picture_width, box.client_width);
+  EXPECT_LE(shown.picture_height, box.client_height);
+  EXPECT_TRUE(Reddish(window_->PaintedPixel(Control::封面框, 1, 1)));
+  EXPECT_TRUE(Bluish(window_->PaintedPixel(Control::封面框, right, bottom)));
+
+  // A small picture keeps its own size; the box stretches it.
+  window_->SetPicture(Control::封面框, RedBlueJpeg());
+  EXPECT_EQ(Facts(Control::封面框).picture_width, 16);
+  EXPECT_EQ(Facts(Control::封面框).picture_height, 8);
+
+  // Each would take gigabytes decoded whole.
+  const Bytes gif_header = {'G', 'I', 'F', '8', '9', 'a', 0xD8, 0x59, 0xD8, 0x59, 0, 0, 0,
+                            ',', 0, 0, 0, 0, 0xD8, 0x59, 0xD8, 0x59, 0, 2, 2, 0x4C, 1, 0, ';'};
+  struct Case {
+    const char* name;
+    Bytes bytes;
+  } absurd[] = {
+      {.name = "JPEG of 23000 x 23000", .bytes = WithDeclaredSize(RedBlueJpeg(), 23000, 23000)},
+      {.name = "JPEG of 60000 x 9000", .bytes = WithDeclaredSize(RedBlueJpeg(), 60000, 9000)},
+      {.name = "GIF of 23000 x 23000", .bytes = gif_header},
+  };
+  for (const Case& c : absurd) {
+    SCOPED_TRACE(c.name);
+    window_->SetPicture(Control::封面框, RedBlueJpeg());
+    window_->SetPicture(Control::封面框, c.bytes);
+    EXPECT_FALSE(Facts(Control::封面框).has_picture);
   }
 }
 

@@ -86,7 +86,7 @@ TEST(FolivexDl, TellsWhatWentWrongAndExitsAccordingly) {
       {"a page count above the cap", {"-o", out.text(), "--pages", "1", site.BookUrl("huge")}, 1,
        {"the book page declares 100001 pages; only the first 100000 are fetched", "Huge: 1 saved"}},
       {"escape sequences in a title are shown, not obeyed", {"-o", out.text(), site.BookUrl("esc")}, 1,
-       {"Fake\\x1b[2K\\x0dGood: 3 saved: 0 saved, 0 kept, 1 failed"}},
+       {"Fake^[[2K^MGood: 3 saved: 0 saved, 0 kept, 1 failed"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

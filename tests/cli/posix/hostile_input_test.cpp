@@ -178,23 +178,69 @@ TEST_F(HostileInputTest, PageCountsAndPagesThatCannotBeUsedAreRefused) {
   }
 }
 
-TEST_F(HostileInputTest, AFiftyMegabytePageIsReadWhole) {
-  // The fields come after 50 MB of filler, so the whole page is searched.
+// A book page is read whole up to its bound (16 MiB): fields after 12 MB
+// of filler are found. Past the bound the page is refused before anything
+// is made or fetched for the book.
+TEST_F(HostileInputTest, BookPagesAreReadWholeUpToTheirBound) {
+  struct Case {
+    const char* name;
+    std::size_t filler;
+    bool downloads;
+  } cases[] = {
+      {.name = "12 MB of filler", .filler = 12u << 20, .downloads = true},
+      {.name = "20 MB of filler", .filler = 20u << 20, .downloads = false},
+  };
+  int number = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SampleSite site;
+    const std::string id = "big" + std::to_string(++number);
+    BookSpec book{.id = id, .title = id, .pages = 2};
+    site.AddBook(book);
+    ASSERT_TRUE(site.Start()) << site.error();
+    std::string page(c.filler, 'x');
+    for (std::size_t i = 1000; i < page.size(); i += 1000) page[i] = '\n';
+    page += site.BookPage(id);
+    book.raw_page = page;
+    site.AddBook(book);
+
+    EXPECT_EQ(Run(site.BookUrl(id)), c.downloads ? kExitOk : kExitFailed);
+    for (int n = 1; n <= 2; ++n) {
+      const fs::path file = out_ / id / (std::to_string(n) + ".jpg");
+      if (c.downloads) {
+        EXPECT_EQ(ScratchFolder::ReadFile(file), site.PageBytes(id, n));
+      } else {
+        EXPECT_EQ(site.ImageRequests(id, n), 0);
+      }
+    }
+    if (!c.downloads) {
+      EXPECT_FALSE(fs::exists(out_ / id));
+    }
+    EXPECT_TRUE(Escaped().empty());
+  }
+}
+
+// A page image that never ends is given up at the page bound (64 MiB by
+// default), once: asking again would bring the same. The book's other
+// pages are saved and nothing of the endless one stays on disk.
+TEST_F(HostileInputTest, APageWithoutEndIsRefusedAtTheBound) {
   SampleSite site;
-  BookSpec book{.id = "big", .title = "Big", .pages = 2};
+  BookSpec book{.id = "endless", .title = "Endless", .pages = 3};
+  Delivery endless;
+  endless.endless = true;
+  book.page_faults[2] = PageFault{.delivery = endless, .body = std::string(64 * 1024, 'e')};
   site.AddBook(book);
   ASSERT_TRUE(site.Start()) << site.error();
-  std::string page(50u * 1024 * 1024, 'x');
-  for (std::size_t i = 1000; i < page.size(); i += 1000) page[i] = '\n';
-  page += site.BookPage("big");
-  book.raw_page = page;
-  site.AddBook(book);
 
-  EXPECT_EQ(Run(site.BookUrl("big")), kExitOk);
-  for (int n = 1; n <= 2; ++n) {
-    EXPECT_EQ(ScratchFolder::ReadFile(out_ / "Big" / (std::to_string(n) + ".jpg")), site.PageBytes("big", n));
+  EXPECT_EQ(Run(site.BookUrl("endless")), kExitFailed);
+  EXPECT_EQ(site.ImageRequests("endless", 2), 1);
+  for (int n : {1, 3}) {
+    EXPECT_EQ(ScratchFolder::ReadFile(out_ / "Endless" / (std::to_string(n) + ".jpg")),
+              site.PageBytes("endless", n));
   }
+  EXPECT_FALSE(fs::exists(out_ / "Endless" / "2.jpg"));
   EXPECT_TRUE(Escaped().empty());
+  ExpectOnlyPagesBelowOneLevel();
 }
 
 // The base address field is the site's word for where the pictures are.

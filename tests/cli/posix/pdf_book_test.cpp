@@ -296,5 +296,28 @@ TEST_F(PdfBookToolsTest, PngAndWebpPagesDrawAsTheirPixels) {
   }
 }
 
+// A link planted under the name of the PDF's next temporary: the book is
+// written all the same, and the link's target is not touched.
+TEST_F(PdfBookToolsTest, ALinkUnderTheTemporarysNameIsNotFollowed) {
+  const fs::path victim = root_ / "victim.txt";
+  std::ofstream(victim) << "precious";
+  const std::string jpeg = MakeJpeg({.width = 8, .height = 8, .page = 1});
+  std::ofstream(root_ / "1.jpg", std::ios::binary) << jpeg;
+  const Text pdf = (root_ / "book.pdf").string();
+  TemporaryFile probe = CreateTemporaryBeside(pdf);
+  ASSERT_TRUE(probe.file.IsOpen()) << probe.error;
+  const std::uint32_t next =
+      ParseTemporaryFileName(probe.path.substr(FolderOfPath(probe.path).size()))->counter + 1;
+  ASSERT_TRUE(probe.file.Close());
+  ASSERT_TRUE(RemoveFile(probe.path));
+  for (std::uint32_t n = next; n < next + 3; ++n) {
+    fs::create_symlink(victim, root_ / TemporaryFileName("book.pdf", n));
+  }
+  const PdfResult result = WritePdfBook(pdf, "Book", {(root_ / "1.jpg").string()});
+  ASSERT_TRUE(result.ok) << result.error;
+  EXPECT_EQ(ReadAll(victim), "precious");
+  EXPECT_EQ(ReadAll(root_ / "book.pdf").rfind("%PDF-", 0), 0u);
+}
+
 }  // namespace
 }  // namespace folivex

@@ -29,6 +29,8 @@ namespace fs = std::filesystem;
 
 const Text kBookName = "\xCD\xBC\xCA\xE9";  // 图书
 
+void ScratchWrite(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
 class PosixFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -101,6 +103,57 @@ TEST_F(PosixFilesTest, WriteFileAtomicallyKeepsTheOldFileWhenTheWriteFails) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(ReadBytesFile(path), TextToBytes("old"));
   EXPECT_EQ(Entries(), std::vector<std::string>{"图书.txt"});
+}
+
+// Opening a FIFO for reading waits for a writer: where a file is expected,
+// only a regular file is read, and a FIFO is neither read nor replaced.
+TEST_F(PosixFilesTest, NothingWaitsOnAFifoWhereAFileGoes) {
+  const Text fifo = In("5.jpg");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+  EXPECT_FALSE(ReadBytesFile(fifo).has_value());
+  EXPECT_FALSE(StreamFile(fifo, StreamFile::Mode::Read).IsOpen());
+  EXPECT_FALSE(FileExists(fifo));
+  const FileResult written = WriteFileAtomically(fifo, TextToBytes("page"));
+  EXPECT_FALSE(written.ok);
+  EXPECT_NE(written.error.find("FIFO"), std::string::npos) << written.error;
+  // A FIFO under a temporary's name is no leftover to open or remove.
+  const Text fifo_temporary = In(".6.jpg.part-999999-0");
+  ASSERT_EQ(::mkfifo(fifo_temporary.c_str(), 0666), 0);
+  EXPECT_FALSE(RemoveFileNobodyWrites(fifo_temporary));
+  RemoveLeftoverTemporaries(folder_);
+  struct stat info {};
+  ASSERT_EQ(::lstat(fifo.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+  EXPECT_EQ(::lstat(fifo_temporary.c_str(), &info), 0);
+  EXPECT_EQ(Entries(), (std::vector<std::string>{".6.jpg.part-999999-0", "5.jpg"}));
+}
+
+// Links planted under the names the next temporaries would take: each is
+// passed over, never written through.
+TEST_F(PosixFilesTest, ALinkPlantedUnderATemporaryNameIsNeverFollowed) {
+  const std::string victim = folder_ + "-victim";
+  ScratchWrite(victim, "precious");
+  TemporaryFile probe = CreateTemporaryBeside(In("1.jpg"));
+  ASSERT_TRUE(probe.file.IsOpen()) << probe.error;
+  const std::uint32_t next = ParseTemporaryFileName(probe.path.substr(folder_.size() + 1))->counter + 1;
+  ASSERT_TRUE(probe.file.Close());
+  ASSERT_TRUE(RemoveFile(probe.path));
+  for (std::uint32_t n = next; n < next + 3; ++n) {
+    ASSERT_EQ(::symlink(victim.c_str(), In(TemporaryFileName("1.jpg", n)).c_str()), 0);
+    ASSERT_EQ(::symlink(victim.c_str(), In(TemporaryFileName("book.pdf", n + 3)).c_str()), 0);
+  }
+  const FileResult written = WriteFileAtomically(In("1.jpg"), TextToBytes("page"));
+  EXPECT_TRUE(written.ok) << written.error;
+  TemporaryFile pdf = CreateTemporaryBeside(In("book.pdf"));
+  ASSERT_TRUE(pdf.file.IsOpen()) << pdf.error;
+  ASSERT_TRUE(pdf.file.Write("pdf", 3));
+  ASSERT_TRUE(pdf.file.Close());
+  EXPECT_EQ(ReadBytesFile(victim), TextToBytes("precious"));
+  EXPECT_EQ(ReadBytesFile(In("1.jpg")), TextToBytes("page"));
+  // The links stay: they are nobody's temporaries to remove.
+  RemoveLeftoverTemporaries(folder_);
+  EXPECT_EQ(Entries().size(), 1u + 6u + 1u);
+  ::unlink(victim.c_str());
 }
 
 TEST_F(PosixFilesTest, ProgramFolderIsWhereTheTestProgramLies) {

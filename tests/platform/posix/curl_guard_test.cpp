@@ -1,0 +1,51 @@
+// The guard of a libcurl transfer: whatever the program's own handling of
+// a header line or a body piece throws, std::bad_alloc among others, stays
+// on this side of curl's C code; the transfer stops with a failure.
+#include <gtest/gtest.h>
+
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "platform/posix/curl_support.h"
+#include "support/test_server.h"
+
+namespace folivex {
+namespace {
+
+TEST(CurlGuard, WhatTheSinksThrowStopsTheTransfer) {
+  TestServer server;
+  server.Serve("/page", Response::Ok(std::string(200000, 'p'), "image/jpeg"));
+  ASSERT_TRUE(server.Start()) << server.error();
+  struct Case {
+    const char* name;
+    GuardedTransfer::Sinks sinks;
+    const char* detail;
+  } cases[] = {
+      {.name = "body out of memory",
+       .sinks = {.header = {}, .body = [](std::string_view) { throw std::bad_alloc(); }},
+       .detail = "out of memory"},
+      {.name = "header line throws",
+       .sinks = {.header = [](std::string_view) { throw std::runtime_error("odd"); }, .body = {}},
+       .detail = "internal error"},
+  };
+  EnsureCurlGlobalInit();
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CurlEasy easy(curl_easy_init());
+    ASSERT_TRUE(easy);
+    const std::string url = server.Url("/page");
+    curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy.get(), CURLOPT_PROXY, "");
+    GuardedTransfer transfer(FetchOptions{}, std::move(c.sinks));
+    transfer.Install(easy.get());
+    const CURLcode code = curl_easy_perform(easy.get());
+    const std::optional<Failure> failure = transfer.FailureAfter(code, "");
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->kind, FailureKind::Other);
+    EXPECT_EQ(failure->detail, c.detail);
+  }
+}
+
+}  // namespace
+}  // namespace folivex
