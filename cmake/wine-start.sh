@@ -45,4 +45,12 @@ fi
 
 "$wineserver" -p30 || true
 "$FOLIVEX_WINE" wineboot || { echo "wineboot failed"; exit 1; }
+
+# The prefix trusts the build tree's test authority as Windows trusts any
+# root: in the machine's Root store. The HTTPS sample site (built for the
+# host) issues its certificates from it; an authority still valid for a day
+# is kept, so this is the same root run after run.
+host_site="$build/host/tests/folivex-sample-site"
+ca=$("$host_site" --tls "$build/test-ca" --authority-only) || { echo "no test authority"; exit 1; }
+"$FOLIVEX_WINE" "$build/tests/folivex-cert-tool.exe" trust "$ca" || { echo "the prefix does not trust $ca"; exit 1; }
 echo "wine ready"
