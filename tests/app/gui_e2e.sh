@@ -4,16 +4,35 @@
 # cover and title appearing, a click on the download button, the completion
 # box, every page on disk byte for byte as the site serves it, then the
 # window closed by its close box and the exit code checked.
-#   gui_e2e.sh BUILD_DIR FOLIVEX_EXE SAMPLE_SITE_EXE
+#   gui_e2e.sh BUILD_DIR FOLIVEX_EXE SAMPLE_SITE_EXE [OPTIONS]
+#     --https HOST_SITE  the book over HTTPS: the sample site built for the
+#                        host serves it with a certificate of the test root
+#                        that the prefix trusts (see wine-start.sh)
+#     --locale LOCALE    run the program under another locale (e.g.
+#                        en_US.UTF-8), in a prefix of its own made under it,
+#                        with font links to the CJK font
+#     --name NAME        names the work folder and the screenshots (gui-e2e)
 # Needs the build tree's Wine started (wine-start.sh, the "wine" fixture).
-# Leaves build/<dir>/artifacts/gui-e2e.png (the window after the download)
-# and gui-e2e-message.png (the screen with the completion box); on failure
-# gui-e2e-failure.png and the step that failed.
+# Leaves build/<dir>/artifacts/NAME.png (the window after the download)
+# and NAME-message.png (the screen with the completion box); on failure
+# NAME-failure.png and the step that failed.
 set -u
 
 build=$1
 folivex_exe=$2
 site_exe=$3
+shift 3
+host_site=
+run_locale=
+run_name=gui-e2e
+while [ $# -gt 0 ]; do
+  case $1 in
+    --https) host_site=$2; shift 2 ;;
+    --locale) run_locale=$2; shift 2 ;;
+    --name) run_name=$2; shift 2 ;;
+    *) echo "gui_e2e.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+done
 
 pages=8
 # The sample site's default title, as the folder name beside the program.
@@ -26,7 +45,7 @@ bar_box=(222 59 234 32)     # 进度条
 title_box=(432 7 192 32)    # 书名框
 
 artifacts="$build/artifacts"
-work="$build/gui-e2e"
+work="$build/$run_name"
 started=$(date +%s%N)
 step="starting"
 
@@ -60,7 +79,7 @@ window_shot() { xwd -id "$1" -silent 2>/dev/null | convert xwd:- "png:$2" 2>/dev
 fail() {
   log "FAILED at step '$step': $*"
   if [ -n "${DISPLAY:-}" ]; then
-    screen_shot "$artifacts/gui-e2e-failure.png" && log "screen at the failure: $artifacts/gui-e2e-failure.png"
+    screen_shot "$artifacts/$run_name-failure.png" && log "screen at the failure: $artifacts/$run_name-failure.png"
   fi
   exit 1
 }
@@ -79,6 +98,11 @@ cleanup() {
     kill "$site_pid" 2>/dev/null
     sleep 0.5
     kill -9 "$site_pid" 2>/dev/null
+  fi
+  # The other locale's prefix has a wineserver of its own.
+  if [ -n "$run_locale" ]; then
+    timeout 20 "$wineserver" -k >/dev/null 2>&1
+    timeout 20 "$wineserver" -w >/dev/null 2>&1
   fi
   true
 }
@@ -118,7 +142,7 @@ near() {
 
 # --- Tools and the build tree's Wine -------------------------------------
 step="checking tools"
-for tool in xdotool xclip xwd convert import curl cmp mkfifo ps; do
+for tool in xdotool xclip xwd convert import curl cmp mkfifo ps iconv; do
   command -v "$tool" >/dev/null || fail "$tool is not installed"
 done
 [ -f "$build/wine-env.sh" ] || fail "$build/wine-env.sh is missing (not a Windows build tree)"
@@ -131,7 +155,28 @@ xdotool getmouselocation >/dev/null 2>&1 || fail "display $DISPLAY does not answ
 
 rm -rf "$work"
 mkdir -p "$work/program" "$artifacts" || fail "cannot create $work"
-rm -f "$artifacts"/gui-e2e*.png
+rm -f "$artifacts/$run_name.png" "$artifacts/$run_name-message.png" "$artifacts/$run_name-failure.png"
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+# Everything from here on runs under the tree's prefix, unless another
+# locale asks for a prefix of its own.
+# (A command, not a function: started in the background, the program's own
+# process must be the one whose pid the window carries.)
+run_program=("$build/wine-run")
+if [ -n "$run_locale" ]; then
+  step="preparing a prefix for $run_locale"
+  locale -a 2>/dev/null | grep -qix "$(printf '%s' "$run_locale" | sed 's/UTF-8/utf8/I')" ||
+    fail "the locale $run_locale is not generated (scripts/lib/prepare.sh makes it)"
+  # A prefix runs under the locale that made it, with its own wineserver.
+  export LANG=$run_locale LC_ALL=$run_locale
+  export WINEPREFIX="$build/wineprefix-${run_locale%%.*}"
+  FOLIVEX_WINE=$FOLIVEX_WINE sh "$(dirname "$0")/../../cmake/wine-prefix.sh" --font-links \
+    >"$work/prefix.log" 2>&1 || fail "cannot make $WINEPREFIX: $(tail -n 3 "$work/prefix.log")"
+  # Its background services write to a log, never to this script's pipes.
+  sh -c 'exec >"$1" 2>&1 </dev/null; "$2" -p30; exec "$3" wineboot' sh "$work/wine-start.log" \
+    "$wineserver" "$FOLIVEX_WINE" || fail "wineboot failed in $WINEPREFIX"
+  run_program=("$FOLIVEX_WINE")
+  log "prefix $WINEPREFIX under $LANG"
+fi
 # The program saves its books beside itself.
 cp "$folivex_exe" "$work/program/folivex.exe" || fail "cannot copy folivex.exe"
 log "display $DISPLAY, program in $work/program"
@@ -139,8 +184,17 @@ log "display $DISPLAY, program in $work/program"
 # --- The sample site --------------------------------------------------------
 step="starting the sample site"
 mkfifo "$work/site-input" || fail "mkfifo failed"
-"$build/wine-run" "$site_exe" --pages "$pages" --until-stdin-closes \
-  <"$work/site-input" >"$work/site.out" 2>"$work/site.err" &
+cacert=()
+if [ -n "$host_site" ]; then
+  # Served natively over TLS; the revocation list at the certificate's
+  # distribution point comes from the same process.
+  "$host_site" --tls "$build/test-ca" --pages "$pages" --until-stdin-closes \
+    <"$work/site-input" >"$work/site.out" 2>"$work/site.err" &
+  cacert=(--cacert "$build/test-ca/ca.pem")
+else
+  "$build/wine-run" "$site_exe" --pages "$pages" --until-stdin-closes \
+    <"$work/site-input" >"$work/site.out" 2>"$work/site.err" &
+fi
 site_pid=$!
 # Held open until the end; closing it stops the site.
 exec 3>"$work/site-input"
@@ -148,12 +202,12 @@ poll 60 grep -q '^http' "$work/site.out" ||
   fail "the site printed no address within 60 s: $(cat "$work/site.err")"
 book_url=$(head -n 1 "$work/site.out" | tr -d '\r')
 image_base=${book_url%index.html}files/mobile/
-curl -fsS -o /dev/null --max-time 10 "$book_url" || fail "the book page $book_url does not load"
+curl "${cacert[@]}" -fsS -o /dev/null --max-time 10 "$book_url" || fail "the book page $book_url does not load"
 log "site: $book_url ($pages pages)"
 
 # --- The program's window ---------------------------------------------------
 step="starting folivex.exe"
-"$build/wine-run" "$work/program/folivex.exe" >"$work/folivex.out" 2>&1 &
+"${run_program[@]}" "$work/program/folivex.exe" >"$work/folivex.out" 2>&1 &
 app_pid=$!
 
 find_app_window() {
@@ -263,12 +317,12 @@ message_painted() {
 step="waiting for the completion box to paint"
 poll 15 message_painted || fail "the completion box did not paint within 15 s"
 sleep 0.5
-screen_shot "$artifacts/gui-e2e-message.png" || fail "screenshot failed"
+screen_shot "$artifacts/$run_name-message.png" || fail "screenshot failed"
 
 step="comparing the pages with the site"
 for n in $(seq 1 "$pages"); do
   [ -f "$folder/$n.jpg" ] || fail "page $n.jpg is missing"
-  curl -fsS --max-time 20 -o "$work/served-$n.jpg" "$image_base$n.jpg" || fail "the site did not serve page $n"
+  curl "${cacert[@]}" -fsS --max-time 20 -o "$work/served-$n.jpg" "$image_base$n.jpg" || fail "the site did not serve page $n"
   cmp -s "$folder/$n.jpg" "$work/served-$n.jpg" ||
     fail "page $n.jpg ($(stat -c %s "$folder/$n.jpg") bytes) differs from what the site serves ($(stat -c %s "$work/served-$n.jpg") bytes)"
 done
@@ -309,8 +363,8 @@ bar_full() {
 step="checking the full progress bar"
 poll 15 bar_full || fail "the progress bar is not full after the download"
 cover_in "$work/window-done.png" || fail "the cover is gone after the download"
-cp "$work/window-done.png" "$artifacts/gui-e2e.png" || fail "cannot keep the screenshot"
-log "window with cover and full bar: $artifacts/gui-e2e.png"
+cp "$work/window-done.png" "$artifacts/$run_name.png" || fail "cannot keep the screenshot"
+log "window with cover and full bar: $artifacts/$run_name.png"
 
 # --- Closing the window -----------------------------------------------------------
 step="closing the window"
@@ -324,4 +378,4 @@ code=$?
 app_pid=
 [ "$code" -eq 0 ] || fail "folivex.exe exited with code $code"
 log "folivex.exe exited with code 0"
-echo "gui e2e: passed"
+echo "$run_name: passed"
