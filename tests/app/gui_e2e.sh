@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Drives the real folivex.exe window under Wine the way a user does: the
+# Drives the real folivex.exe window under Wine the way a user does: a click
+# on the home button opening the explore address in the browser, the
 # book address on the clipboard, a double click on the address box, the
 # cover and title appearing, a click on the download button, the completion
 # box, every page on disk byte for byte as the site serves it, then the
@@ -40,6 +41,8 @@ title='春天的画册'
 # Client-area places of the controls that are clicked or looked at.
 url_box_centre=(292 24)     # 书籍地址框 192,8 200x32
 button_centre=(568 128)     # 按钮2 528,105 80x47
+home_centre=(224 128)       # 主页按钮 184,104 80x48
+explore_address='http://www.folivex.com/explore/'
 cover_box=(16 8 116 160)    # 封面框 inside 图片框1 at 16,8
 bar_box=(222 59 234 32)     # 进度条
 title_box=(432 7 192 32)    # 书名框
@@ -177,6 +180,13 @@ if [ -n "$run_locale" ]; then
   run_program=("$FOLIVEX_WINE")
   log "prefix $WINEPREFIX under $LANG"
 fi
+# Wine's shell opens web addresses with winebrowser, which runs the first
+# program of its Browsers list: here a stand-in that only writes down the
+# address, so the home button's shell call is seen and nothing is fetched.
+if ! printf '#!/bin/sh\nprintf "%%s\\n" "$*" >>"%s"\n' "$work/browser-opened.txt" >"$work/browser-stand-in" ||
+  ! chmod +x "$work/browser-stand-in"; then
+  fail "cannot write the browser stand-in"
+fi
 # The program saves its books beside itself.
 cp "$folivex_exe" "$work/program/folivex.exe" || fail "cannot copy folivex.exe"
 log "display $DISPLAY, program in $work/program"
@@ -207,6 +217,8 @@ log "site: $book_url ($pages pages)"
 
 # --- The program's window ---------------------------------------------------
 step="starting folivex.exe"
+"${run_program[@]}" reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /d "$work/browser-stand-in" /f \
+  >/dev/null 2>&1 || fail "cannot name the browser stand-in in the prefix"
 "${run_program[@]}" "$work/program/folivex.exe" >"$work/folivex.out" 2>&1 &
 app_pid=$!
 
@@ -257,6 +269,14 @@ click_client() {
     sleep 0.2 &&
     xdotool click --repeat "${3:-1}" --delay 120 1
 }
+
+# --- 主页按钮: the shell opens the explore address -----------------------------
+step="clicking 主页按钮"
+click_client "${home_centre[@]}" || fail "xdotool could not click"
+home_opened() { grep -qxF "$explore_address" "$work/browser-opened.txt" 2>/dev/null; }
+poll 30 home_opened ||
+  fail "the shell did not open $explore_address (the stand-in saw: $(cat "$work/browser-opened.txt" 2>/dev/null))"
+log "主页按钮 opened $explore_address"
 
 # --- Analysis: clipboard, double click, title folder, cover --------------------
 step="putting the book address on the clipboard"
