@@ -48,7 +48,12 @@ if(WIN32 AND NOT FOLIVEX_HOST_TOOLS)
   set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
 endif()
 
-# folivex_library(NAME DIR [DEPS ...]): a static library of every .cpp in DIR.
+# folivex_library(NAME SOURCES ... [DEPS ...]): a static library of the
+# given sources. The library's folder under src/ (its name without the
+# "folivex_" prefix) is its layer; it may include headers only from its own
+# layer and the layers of the libraries it links, directly or through them.
+# A source or header that reaches another layer stops the configuration, so
+# a library that reaches up does not build.
 function(folivex_library name)
   cmake_parse_arguments(L "" "" "SOURCES;DEPS" ${ARGN})
   if(NOT L_SOURCES)
@@ -59,4 +64,42 @@ function(folivex_library name)
   add_library(${name} STATIC ${L_SOURCES})
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
   target_link_libraries(${name} PUBLIC ${L_DEPS})
+
+  string(REGEX REPLACE "^folivex_(test_)?" "" layer ${name})
+  set(layers ${layer})
+  foreach(dep ${L_DEPS})
+    if(TARGET ${dep})
+      get_target_property(dep_layers ${dep} FOLIVEX_LAYERS)
+      if(dep_layers)
+        list(APPEND layers ${dep_layers})
+      endif()
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES layers)
+  set_target_properties(${name} PROPERTIES FOLIVEX_LAYERS "${layers}")
+
+  # The headers beside the sources belong to the library too.
+  set(headers)
+  foreach(file ${L_SOURCES})
+    get_filename_component(dir ${file} DIRECTORY)
+    file(GLOB dir_headers CONFIGURE_DEPENDS ${dir}/*.h)
+    list(APPEND headers ${dir_headers})
+  endforeach()
+  list(REMOVE_DUPLICATES headers)
+  foreach(file ${L_SOURCES} ${headers})
+    if(NOT IS_ABSOLUTE ${file})
+      set(file ${CMAKE_CURRENT_SOURCE_DIR}/${file})
+    endif()
+    if(NOT EXISTS ${file})
+      continue()
+    endif()
+    file(STRINGS ${file} includes REGEX "^#include \"[a-z_]+/")
+    foreach(line ${includes})
+      string(REGEX REPLACE "^#include \"([a-z_]+)/.*" "\\1" used ${line})
+      if(NOT used IN_LIST layers)
+        message(FATAL_ERROR "${file} includes ${used}/, which ${name} does not build on "
+                            "(it builds on: ${layers})")
+      endif()
+    endforeach()
+  endforeach()
 endfunction()

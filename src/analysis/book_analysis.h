@@ -1,7 +1,10 @@
-// Book page analysis: from a book page address to the title, page count,
-// image base address, cover and save folder, left in the window's controls.
+// Book page analysis: from a book page address to the book's title, page
+// count, image base address and cover, as values. Nothing here touches a
+// window, a folder or the disk: each front end decides what to do with the
+// result.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "platform/services.h"
@@ -19,15 +22,16 @@ enum class AnalysisProblem {
 
 struct BookAnalysis {
   AnalysisProblem problem = AnalysisProblem::None;
-  Text title;        // as found on the page (what 书名框 shows)
-  Text page_count;   // as found, unconverted
-  Text image_base;   // base + "files/mobile/"
-  bool cover_shown = false;
+  Text page;           // the decoded page text; empty when none came
+  Text title;          // as found on the page, empty when missing
+  Text page_count;     // as found, unconverted
+  Text base;           // the book's folder address, ending with "/"
+  Text image_base;     // base + "files/mobile/"
   Text cover_address;  // base + "files/mobile/1.jpg"
-  FetchResult cover;   // what that address gave
-  Text folder_name;  // the safe name of the book's folder
-  Text save_folder;  // folder for the pages, ending with the separator
-  bool folder_created = false;  // false also when it already existed
+  FetchResult cover;   // what that address gave (page 1 of the book)
+
+  // The page count as a number; 0 when the page gave none.
+  int PageCount() const { return TextToInt(page_count); }
 };
 
 // The page markers, byte for byte.
@@ -37,20 +41,14 @@ inline constexpr std::string_view kPagesStart = "pages: \"";
 inline constexpr std::string_view kPagesEnd = "\",";
 inline constexpr std::string_view kBaseStart = "class=\"form-control af-left\" readonly value=\"";
 inline constexpr std::string_view kBaseEnd = "index.html\">\n ";
+inline constexpr std::string_view kImageFolder = "files/mobile/";
 
-// Fetches the address in 书籍地址框 and fills 源代码框, 书名框, 页数框,
-// 下载绝对地址框 and 封面框 from the page. The save folder is
-// `folder_root` + separator + a safe folder name made from 书名框 (or
-// `title_override` when it is not empty) + separator; it is created and
-// returned, and SaveFolder is replaced by it.
-BookAnalysis AnalyzeBookInBox(const Text& folder_root, const Text& title_override = Text());
+// Fetches the book page at `address` (taken to be UTF-8 whatever it says),
+// cuts the title, the page count and the base address out of it, and
+// fetches the cover, page 1. Every request obeys `options`.
+BookAnalysis AnalyzeBook(const Text& address, const FetchOptions& options);
 
-// The double-click analysis: the clipboard text into 书籍地址框, then the
-// analysis into the program folder. What went wrong is told in a message
-// box.
-void AnalyzeBook();
-
-// The user's words (code page 936) for what went wrong; empty for None.
-Text AnalysisProblemText(AnalysisProblem problem, const Text& address);
+// The address of page n's image: the image base, n, ".jpg".
+Text PageImageAddress(const Text& image_base, int page);
 
 }  // namespace folivex

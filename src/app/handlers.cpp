@@ -1,8 +1,8 @@
 #include "app/handlers.h"
 
-#include "analysis/book_analysis.h"
+#include "app/window_analysis.h"
 #include "app/main_window.h"
-#include "download/launcher.h"
+#include "app/download_button.h"
 #include "platform/services.h"
 #include "text/text.h"
 

@@ -4,6 +4,7 @@
 
 #include "app/main_window.h"
 #include "app/shell.h"
+#include "platform/codepage.h"
 #include "platform/services.h"
 #include "platform/window.h"
 
@@ -14,8 +15,7 @@ int RunGuiProgram(int show_command) {
   EnterProgramFolder();
   const std::shared_ptr<AppWindow> window = AppWindow::Create(MainWindowSpec());
   if (!window) {
-    // 无法创建主窗口。
-    ShowMessage("\xce\xde\xb7\xa8\xb4\xb4\xbd\xa8\xd6\xf7\xb4\xb0\xbf\xda\xa1\xa3");
+    ShowMessage(Utf8ToGbkText("无法创建主窗口。"));
     return 1;
   }
   UseControls(window);

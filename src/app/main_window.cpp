@@ -3,11 +3,15 @@
 #include "app/handlers.h"
 #include <utility>
 
+#include "platform/codepage.h"
 #include "text/text.h"
 
 namespace folivex {
 
 namespace {
+
+// The window's texts are written here as UTF-8 and held in code page 936.
+Text Gbk(std::string_view utf8) { return Utf8ToGbkText(utf8); }
 
 constexpr Rgb kWhite{255, 255, 255};
 constexpr Rgb kLightGrey{236, 236, 236};
@@ -47,7 +51,7 @@ ControlSpec Edit(Control id, int left, int top, int width, int height, Text text
 // a literal that goes on with a digit or a letter a-f starts anew.
 WindowSpec MainWindowSpec() {
   WindowSpec spec;
-  spec.title = "Folivex \xcd\xbc\xca\xe9\xd4\xd3\xd6\xbe\xcf\xc2\xd4\xd8@By\xa3\xba" "1.01";  // Folivex 图书杂志下载@By：1.01
+  spec.title = Gbk("Folivex 图书杂志下载@By：1.01");
   // The outer size, frame and title bar included.
   spec.outer_width = 641;
   spec.outer_height = 213;
@@ -64,33 +68,33 @@ WindowSpec MainWindowSpec() {
   ControlSpec progress = Placed(Control::进度条, ControlKind::ProgressBar, 222, 59, 234, 32);
   progress.border = Border::ThinSunken;
   const ControlSpec transparent = Placed(Control::透明标签2, ControlKind::TransparentLabel, 148, 61,
-                                         48, 24, "\xcf\xdf\xb3\xcc\xca\xfd\xa3\xba");  // 线程数：
+                                         48, 24, Gbk("线程数："));
 
   // In the window's order, which is also the order of creation.
   spec.controls = {
-      Label(Control::标签5, 613, 64, 16, 24, "\xb8\xf6"),  // 个
-      Label(Control::标签4, 520, 64, 56, 24, "\xcf\xc2\xd4\xd8\xcd\xea\xb3\xc9\xa3\xba"),  // 下载完成：
+      Label(Control::标签5, 613, 64, 16, 24, Gbk("个")),
+      Label(Control::标签4, 520, 64, 56, 24, Gbk("下载完成：")),
       // Below the client area: storage for the image base address.
       Edit(Control::下载绝对地址框, 192, 288, 440, 40, "", Border::Sunken, Align::Left, kWhite),
       holder,
       cover,
-      Label(Control::标签3, 458, 58, 30, 32, "\xd2\xb3\xca\xfd\xa3\xba"),  // 页数：
+      Label(Control::标签3, 458, 58, 30, 32, Gbk("页数：")),
       Edit(Control::页数框, 493, 59, 27, 32, "", Border::Sunken, Align::Centre, kLightGrey),
       progress,
       Label(Control::进度标签, 576, 60, 32, 28),
       transparent,
       Edit(Control::编辑框_线程数, 193, 61, 24, 24, "10", Border::Single, Align::Centre, kWhite),
-      Label(Control::标签2, 392, 3, 40, 40, "\xca\xe9\xc3\xfb\xa3\xba"),  // 书名：
+      Label(Control::标签2, 392, 3, 40, 40, Gbk("书名：")),
       Edit(Control::书名框, 432, 7, 192, 32, "", Border::Single, Align::Centre, kLightGrey),
-      Placed(Control::按钮2, ControlKind::Button, 528, 105, 80, 47, "\xcf\xc2\xd4\xd8"),  // 下载
+      Placed(Control::按钮2, ControlKind::Button, 528, 105, 80, 47, Gbk("下载")),
       // Below the client area: storage for the decoded book page.
       Edit(Control::源代码框, 16, 240, 360, 480, "", Border::Sunken, Align::Left, kWhite,
            /*multi_line=*/true),
       Placed(Control::主页按钮, ControlKind::Button, 184, 104, 80, 48,
-             "Folivex\xd6\xf7\xd2\xb3"),  // Folivex主页
+             Gbk("Folivex主页")),
       Edit(Control::书籍地址框, 192, 8, 200, 32, book_address, Border::Sunken, Align::Centre,
            kWhite),
-      Label(Control::标签1, 144, 8, 48, 32, "\xca\xe9\xbc\xae\xd2\xb3\xa3\xba"),  // 书籍页：
+      Label(Control::标签1, 144, 8, 48, 32, Gbk("书籍页：")),
   };
 
   spec.events = {

@@ -1,6 +1,6 @@
 #include "app/shell.h"
 
-#include "analysis/save_folder.h"
+#include "app/save_folder.h"
 
 namespace folivex {
 

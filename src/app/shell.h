@@ -1,6 +1,6 @@
 // Shutdown of the GUI program. The one value shared by the GUI thread and
 // the page workers, `SaveFolder`, lives with book analysis, which writes it
-// (analysis/save_folder.h); here it is released at the end.
+// (app/save_folder.h); here it is released at the end.
 #pragma once
 
 namespace folivex {

@@ -1,14 +1,12 @@
 #include "cli/cli_app.h"
 
 #include <algorithm>
-#include <memory>
 
 #include "analysis/book_analysis.h"
-#include "app/main_window.h"
+#include "analysis/book_folder.h"
 #include "cli/options.h"
 #include "cli/pdf_book.h"
 #include "cli/progress.h"
-#include "download/launcher.h"
 #include "download/page_download.h"
 #include "platform/codepage.h"
 #include "platform/services.h"
@@ -20,14 +18,8 @@ namespace {
 void Err(const std::string& line) { WriteTerminal(TerminalStream::Err, line + "\n"); }
 void Out(const std::string& line) { WriteTerminal(TerminalStream::Out, line + "\n"); }
 
-std::string PageNumbers(const std::vector<int>& pages) {
-  std::string list;
-  for (std::size_t i = 0; i < pages.size(); ++i) {
-    if (i == 40) return list + ", ...";
-    list += (i ? ", " : "") + std::to_string(pages[i]);
-  }
-  return list;
-}
+// Page numbers listed in a summary before the list is cut.
+constexpr std::size_t kFailedPagesListed = 40;
 
 std::string ProblemText(AnalysisProblem problem) {
   switch (problem) {
@@ -39,27 +31,38 @@ std::string ProblemText(AnalysisProblem problem) {
   return "";
 }
 
-// One book: the analysis a double click makes, then the download the
-// button starts, on in-memory controls.
+FetchOptions FetchOptionsFor(const CliOptions& options) {
+  FetchOptions fetch;
+  if (options.timeout_seconds) {
+    fetch.connect_timeout_ms = *options.timeout_seconds * 1000;
+    fetch.idle_timeout_ms = *options.timeout_seconds * 1000;
+  }
+  return fetch;
+}
+
+// One book: its page is analysed, and only a book that can be downloaded
+// gets a folder; then its pages are saved there.
 bool RunBook(const CliOptions& options, const std::string& url, const Text& output_root) {
-  auto controls = std::make_shared<MemoryControls>(MainWindowSpec());
-  UseControls(controls);
+  const FetchOptions fetch = FetchOptionsFor(options);
   const Text address = Utf8ToGbkText(url);
-  SetText(Control::书籍地址框, address);
-  const Text title_override = options.title ? Utf8ToGbkText(*options.title) : Text();
-  const BookAnalysis analysis = AnalyzeBookInBox(output_root, title_override);
+  const BookAnalysis analysis = AnalyzeBook(address, fetch);
   if (analysis.problem != AnalysisProblem::None) {
     Err("folivex-dl: " + url + ": " + ProblemText(analysis.problem));
     return false;
   }
-  const std::string book = GbkToUtf8(title_override.empty() ? analysis.title : title_override);
-  const std::string folder = GbkToUtf8(analysis.save_folder);
-  if (!FolderExists(analysis.save_folder)) {
-    Err("folivex-dl: " + url + ": cannot create the folder " + folder);
+  const Text title = options.title ? Utf8ToGbkText(*options.title) : analysis.title;
+  // A folder of this book's own, even when another book has the title.
+  const BookFolder book_folder = PrepareBookFolder(output_root, title, address, analysis.image_base);
+  const Text& folder_name = book_folder.name;
+  const Text& save_folder = book_folder.path;
+  const std::string book = GbkToUtf8(title);
+  const std::string folder = GbkToUtf8(save_folder);
+  if (book_folder.failure) {
+    Err("folivex-dl: " + url + ": cannot use the folder " + folder + ": " + Describe(*book_folder.failure));
     return false;
   }
 
-  const int count = std::min(TextToInt(analysis.page_count), kMaxPages);
+  const int count = std::min(analysis.PageCount(), kMaxPages);
   const std::vector<int> pages = options.pages ? options.pages->Select(count) : PageRange(count);
   if (!options.quiet) {
     Err(book + ": " + std::to_string(pages.size()) + " of " + std::to_string(count) +
@@ -71,21 +74,22 @@ bool RunBook(const CliOptions& options, const std::string& url, const Text& outp
   settings.attempts = options.attempts;
   settings.keep_complete = !options.overwrite;
   settings.prefetched = std::make_pair(analysis.cover_address, analysis.cover);
-  if (options.timeout_seconds) {
-    settings.fetch.connect_timeout_ms = *options.timeout_seconds * 1000;
-    settings.fetch.idle_timeout_ms = *options.timeout_seconds * 1000;
-  }
+  settings.fetch = fetch;
+  const auto target_for = [&](int n) {
+    return PageTarget{PageImageAddress(analysis.image_base, n),
+                      ConcatText(save_folder, IntToText(n), ".jpg")};
+  };
   ProgressPrinter progress(book, static_cast<int>(pages.size()), IsTerminal(TerminalStream::Err),
                            options.quiet);
   const DownloadReport report =
-      DownloadBook(pages, settings, &WindowPageTarget,
+      DownloadBook(pages, settings, target_for,
                    [&](const PageOutcome& outcome, int finished) { progress.PageFinished(outcome, finished); });
   progress.Finish();
 
   std::string summary = book + ": " + std::to_string(report.saved.size()) + " saved, " +
                         std::to_string(report.kept.size()) + " kept, " +
                         std::to_string(report.failed.size()) + " failed";
-  if (!report.failed.empty()) summary += " (pages " + PageNumbers(report.failed) + ")";
+  if (!report.failed.empty()) summary += ": pages " + FailedPagesText(report, kFailedPagesListed);
   if (!options.quiet || !report.failed.empty()) {
     Out(summary);
     Out("  pages in " + folder);
@@ -95,14 +99,14 @@ bool RunBook(const CliOptions& options, const std::string& url, const Text& outp
   if (options.pdf) {
     std::vector<Text> files;
     for (const PageOutcome& o : report.outcomes) {
-      if (o.status != PageStatus::Failed) files.push_back(WindowPageTarget(o.page).path);
+      if (o.status != PageStatus::Failed) files.push_back(target_for(o.page).path);
     }
-    const Text pdf_path = ConcatText(output_root, PathSeparator(), analysis.folder_name, ".pdf");
+    const Text pdf_path = ConcatText(output_root, PathSeparator(), folder_name, ".pdf");
     if (files.empty()) {
       Err("folivex-dl: " + url + ": no page to put into a PDF");
       return false;
     }
-    const PdfResult pdf = WritePdfBook(pdf_path, title_override.empty() ? analysis.title : title_override, files);
+    const PdfResult pdf = WritePdfBook(pdf_path, title, files);
     if (!pdf.ok) {
       Err("folivex-dl: " + url + ": cannot write the PDF: " + pdf.error);
       ok = false;
@@ -110,6 +114,8 @@ bool RunBook(const CliOptions& options, const std::string& url, const Text& outp
       for (const PdfSkippedPage& skipped : pdf.skipped) {
         Err("  left out of the PDF: " + GbkToUtf8(skipped.path) + ": " + skipped.reason);
       }
+      // A PDF that lacks a page is not the book the user asked for.
+      if (!pdf.skipped.empty()) ok = false;
       if (!options.quiet) {
         Out("  PDF of " + std::to_string(pdf.pages.size()) + " pages: " + GbkToUtf8(pdf_path));
       }
@@ -145,10 +151,6 @@ int RunCli(const std::vector<std::string>& args) {
         "': it does not exist and cannot be created");
     return kExitUsage;
   }
-  SetProgramFolder(root);
-  // Anything that would show a message box prints it instead.
-  SetMessageHook([](const Text& text, const Text&) { Err(GbkToUtf8(text)); });
-
   bool all_ok = true;
   for (const std::string& url : options.urls) {
     if (!RunBook(options, url, root)) all_ok = false;

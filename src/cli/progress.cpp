@@ -38,7 +38,7 @@ void ProgressPrinter::PageFinished(const PageOutcome& outcome, int finished) {
     // Failures are errors: they are told even when quiet.
     Print("  page " + std::to_string(outcome.page) + " failed after " +
           std::to_string(outcome.attempts) + (outcome.attempts == 1 ? " attempt: " : " attempts: ") +
-          outcome.reason);
+          (outcome.failure ? Describe(*outcome.failure) : std::string("unknown")));
   }
   if (quiet_) return;
 

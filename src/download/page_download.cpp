@@ -32,15 +32,57 @@ bool CompleteImageOnDisk(const Text& path) { return ScanImageFile(path).complete
 
 }  // namespace
 
-std::string RejectPage(const FetchResult& fetched) {
-  if (!fetched.Completed()) return fetched.error;
+std::optional<Failure> RejectPage(const FetchResult& fetched) {
+  if (fetched.failure) return fetched.failure;
   if (fetched.status < 200 || fetched.status > 299) {
-    return "the server answered " + std::to_string(fetched.status);
+    return Failure{FailureKind::HttpStatus, {}, fetched.status};
   }
-  if (fetched.body.empty()) return "the server sent an empty body";
-  if (SniffImage(fetched.body) == ImageKind::None) return "the server sent something that is not an image";
-  if (!IsCompleteImage(fetched.body)) return "the image is cut short";
-  return std::string();
+  if (fetched.body.empty()) return Failure{FailureKind::EmptyBody, "the server sent an empty body"};
+  if (SniffImage(fetched.body) == ImageKind::None) {
+    return Failure{FailureKind::NotImage, "the server sent something that is not an image"};
+  }
+  if (!IsCompleteImage(fetched.body)) return Failure{FailureKind::IncompleteImage, "the image is cut short"};
+  return std::nullopt;
+}
+
+std::string FailedPagesText(const DownloadReport& report, std::size_t max_pages, std::string_view open,
+                            std::string_view close, std::string_view between) {
+  struct Group {
+    std::string reason;
+    std::vector<int> pages;
+  };
+  std::vector<Group> groups;
+  for (const PageOutcome& o : report.outcomes) {
+    if (o.status != PageStatus::Failed) continue;
+    const std::string reason = o.failure ? ShortReason(*o.failure) : "failed";
+    auto group = std::find_if(groups.begin(), groups.end(), [&](const Group& g) { return g.reason == reason; });
+    if (group == groups.end()) group = groups.insert(groups.end(), Group{reason, {}});
+    group->pages.push_back(o.page);
+  }
+  std::string text;
+  std::size_t listed = 0;
+  for (const Group& group : groups) {
+    if (listed >= max_pages) return text + "...";
+    if (!text.empty()) text += between;
+    // Runs of consecutive pages read as ranges: "13-15".
+    std::size_t i = 0;
+    bool first = true;
+    while (i < group.pages.size()) {
+      std::size_t j = i;
+      while (j + 1 < group.pages.size() && group.pages[j + 1] == group.pages[j] + 1) ++j;
+      if (listed >= max_pages) {
+        text += ", ...";
+        break;
+      }
+      text += (first ? "" : ", ") + std::to_string(group.pages[i]);
+      if (j > i) text += (j == i + 1 ? ", " : "-") + std::to_string(group.pages[j]);
+      listed += j - i + 1;
+      first = false;
+      i = j + 1;
+    }
+    text += std::string(open) + group.reason + std::string(close);
+  }
+  return text;
 }
 
 std::vector<int> PageRange(int count) {
@@ -76,8 +118,8 @@ DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSetting
       outcome.attempts = attempt;
       const bool reuse = attempt == 1 && settings.prefetched && settings.prefetched->first == target.address;
       const FetchResult fetched = reuse ? settings.prefetched->second : Fetch(target.address, settings.fetch);
-      outcome.reason = RejectPage(fetched);
-      if (outcome.reason.empty()) {
+      outcome.failure = RejectPage(fetched);
+      if (!outcome.failure) {
         const FileResult written = WriteFileAtomically(target.path, fetched.body);
         if (written.ok) {
           outcome.status = PageStatus::Saved;
@@ -85,13 +127,17 @@ DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSetting
           return outcome;
         }
         // A folder that cannot be written does not heal by asking again.
-        outcome.reason = written.error;
+        outcome.failure = Failure{FailureKind::WriteFailed, written.error};
         return outcome;
       }
-      if (attempt < attempts) {
-        std::this_thread::sleep_for(pause);
-        pause *= 2;
+      if (!Retryable(*outcome.failure) || attempt == attempts) break;
+      std::chrono::milliseconds wait = pause;
+      if (fetched.retry_after_s) {
+        wait = std::min<std::chrono::milliseconds>(std::chrono::seconds(*fetched.retry_after_s),
+                                                   settings.max_retry_after);
       }
+      std::this_thread::sleep_for(wait);
+      pause *= 2;
     }
     return outcome;
   };

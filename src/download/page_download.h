@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/services.h"
@@ -17,15 +18,22 @@ namespace folivex {
 inline constexpr int kMaxThreads = 32;
 inline constexpr int kDefaultThreads = 10;
 inline constexpr int kDefaultAttempts = 3;
+// The longest pause a server's Retry-After may ask for; a longer one is
+// cut to this so a book does not stall for hours on one page.
+inline constexpr std::chrono::seconds kMaxRetryAfter{30};
 // No real book has more pages; a larger count is a broken or hostile page,
 // and is cut to this so a download stays finite.
 inline constexpr int kMaxPages = 100000;
 
 struct DownloadSettings {
   int threads = 1;            // pages in flight at once, 1..kMaxThreads
-  int attempts = kDefaultAttempts;  // fetches of one page before it counts as failed
+  // Fetches of one page before it counts as failed; only failures that can
+  // heal (see Retryable) are asked again.
+  int attempts = kDefaultAttempts;
   // The pause before the second attempt; it doubles for every further one.
+  // A Retry-After from the server replaces it, up to kMaxRetryAfter.
   std::chrono::milliseconds retry_pause{400};
+  std::chrono::seconds max_retry_after = kMaxRetryAfter;
   FetchOptions fetch;
   // Keep a page already on disk when it is a complete image (a rerun
   // resumes); otherwise every page is fetched again and replaced.
@@ -50,7 +58,7 @@ struct PageOutcome {
   int page = 0;
   PageStatus status = PageStatus::Failed;
   int attempts = 0;
-  std::string reason;  // why it failed, in UTF-8
+  std::optional<Failure> failure;  // why it failed (Failed only)
   std::size_t bytes = 0;
 };
 
@@ -72,7 +80,16 @@ DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSetting
                             const PageTargetFor& target_for, const PageFinished& on_finished);
 
 // Why a fetched body cannot be saved as a page image; empty when it can.
-std::string RejectPage(const FetchResult& fetched);
+std::optional<Failure> RejectPage(const FetchResult& fetched);
+
+// The failed pages of a report grouped by their short reason, groups in the
+// order of their first page: "3, 13-15 (404); 6 (not an image)". At most
+// `max_pages` numbers are listed, then "…". `open` and `close` go around
+// each reason, `between` between groups, so the window can use its own
+// punctuation.
+std::string FailedPagesText(const DownloadReport& report, std::size_t max_pages,
+                            std::string_view open = " (", std::string_view close = ")",
+                            std::string_view between = "; ");
 
 // Pages 1..count (none when count < 1).
 std::vector<int> PageRange(int count);

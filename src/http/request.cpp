@@ -166,4 +166,10 @@ Bytes HttpRequest(const Text& address, int method, const Text* bodyText, Text* c
   return body;
 }
 
+Bytes HttpRequest(const Text& address, const FetchOptions& options, InternetApi& api) {
+  (void)options;
+  return HttpRequest(address, 0, nullptr, nullptr, nullptr, nullptr, nullptr, false, nullptr,
+                     nullptr, std::nullopt, api);
+}
+
 }  // namespace folivex

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/internet_api.h"
+#include "platform/services.h"
 #include "text/text.h"
 
 namespace folivex {
@@ -40,6 +41,11 @@ Bytes HttpRequest(const Text& address, int method = 0, const Text* bodyText = nu
                   Text* extraHeaders = nullptr, Text* responseHeaders = nullptr,
                   bool noRedirect = false, Bytes* bodyBytes = nullptr,
                   const Text* proxy = nullptr, std::optional<bool> autoMerge = std::nullopt,
+                  InternetApi& api = SystemInternetApi());
+
+// A GET with the routine's default headers, as the book page is fetched,
+// whose connection and transfer obey the limits of `options`.
+Bytes HttpRequest(const Text& address, const FetchOptions& options,
                   InternetApi& api = SystemInternetApi());
 
 }  // namespace folivex

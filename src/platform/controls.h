@@ -16,24 +16,24 @@ namespace folivex {
 
 // Every control of the main window, in the window's order.
 enum class Control {
-  标签5,
-  标签4,
-  下载绝对地址框,
-  图片框1,
-  封面框,
-  标签3,
-  页数框,
-  进度条,
-  进度标签,
-  透明标签2,
-  编辑框_线程数,
-  标签2,
-  书名框,
-  按钮2,
-  源代码框,
-  主页按钮,
-  书籍地址框,
-  标签1,
+  标签5,           // label: the caption "个" after the page counter
+  标签4,           // label: the caption "下载完成：" before the page counter
+  下载绝对地址框,  // edit box below the client area: the image base address, never seen
+  图片框1,         // picture box without a border that holds the cover box
+  封面框,          // picture box inside 图片框1: the book's cover, stretched
+  标签3,           // label: the caption "页数："
+  页数框,          // edit box: the page count the analysis found
+  进度条,          // progress bar: the percentage of pages done
+  进度标签,        // label: the number of pages done so far
+  透明标签2,       // transparent label: the caption "线程数："
+  编辑框_线程数,   // edit box: pages fetched at once, "10" by default
+  标签2,           // label: the caption "书名："
+  书名框,          // edit box: the book's title
+  按钮2,           // button "下载": starts the download
+  源代码框,        // multi-line edit box below the client area: the decoded book page, never seen
+  主页按钮,        // button "Folivex主页": opens the site's explore page
+  书籍地址框,      // edit box: the book page address; a double click pastes and analyses
+  标签1,           // label: the caption "书籍页："
 };
 inline constexpr int kControlCount = static_cast<int>(Control::标签1) + 1;
 
@@ -112,6 +112,12 @@ class MemoryControls final : public ControlHost {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+// The controls of the installed host, from any thread.
+Text GetText(Control control);
+void SetText(Control control, const Text& text);
+void SetPicture(Control control, const Bytes& image);
+void SetPosition(Control control, int value);
 
 // Installs the host that GetText, SetText, SetPicture and SetPosition act on.
 void UseControls(std::shared_ptr<ControlHost> host);

@@ -10,16 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/controls.h"
+#include "platform/failure.h"
 #include "text/text.h"
 
 namespace folivex {
-
-// --- Controls (act on the host installed with UseControls) ---------------
-Text GetText(Control control);
-void SetText(Control control, const Text& text);
-void SetPicture(Control control, const Bytes& image);
-void SetPosition(Control control, int value);
 
 // Handles the calling thread's window messages until none is waiting; a quit
 // message stops it and stays queued. Does nothing where there is no window.
@@ -115,8 +109,12 @@ struct FetchResult {
   int status = 0;       // HTTP status code; 0 when no response came
   Bytes body;           // the bytes received, whatever the status
   Text content_type;    // as the server sent it, empty when absent
-  std::string error;    // empty when the exchange completed; else why not
-  bool Completed() const { return error.empty(); }
+  // Seconds the server asked the client to wait (Retry-After), when it did.
+  std::optional<int> retry_after_s;
+  // Empty when the exchange completed; else why not. A completed exchange
+  // may still carry any status: judging it is the caller's business.
+  std::optional<Failure> failure;
+  bool Completed() const { return !failure; }
 };
 
 // One GET of an http or https address without the part from its first "#",

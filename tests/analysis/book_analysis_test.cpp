@@ -1,165 +1,63 @@
+// Book page analysis as a value: what it finds on the sample site's pages
+// and what stops a book from being downloaded.
 #include "analysis/book_analysis.h"
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <vector>
-
-#include "analysis/save_folder.h"
-#include "app/main_window.h"
 #include "platform/codepage.h"
-#include "platform/image_format.h"
-#include "platform/services.h"
 #include "support/sample_site.h"
-#include "support/scratch_folder.h"
-#include "support/window_in_memory.h"
 
 namespace folivex {
 namespace {
 
-// A double click on the address box, against the sample site, with the
-// window's controls in memory and the program folder in a scratch folder.
-class AnalyzeBookTest : public WindowInMemoryTest {
+class BookAnalysisTest : public ::testing::Test {
  protected:
   void Start() { ASSERT_TRUE(site_.Start()) << site_.error(); }
-
-  // The user copies `address` and double-clicks.
-  void DoubleClick(std::optional<Text> address) {
-    SetClipboardOverride(std::move(address));
-    messages_.clear();
-    AnalyzeBook();
-  }
-
-  Text FolderFor(const Text& name) const {
-    return ConcatText(folder_.text(), PathSeparator(), name, PathSeparator());
-  }
-
   SampleSite site_;
 };
 
-TEST_F(AnalyzeBookTest, FillsTheBoxesShowsTheCoverAndCreatesTheFolder) {
+TEST_F(BookAnalysisTest, FindsTheBookAndFetchesItsCoverOnce) {
   site_.AddBook({.id = "a", .title = "Spring", .pages = 24});
   Start();
-  DoubleClick(site_.BookUrl("a"));
-
-  EXPECT_EQ(GetText(Control::书籍地址框), site_.BookUrl("a"));
-  EXPECT_EQ(GetText(Control::源代码框), Utf8ToGbkText(site_.BookPage("a")));
-  EXPECT_EQ(GetText(Control::书名框), "Spring");
-  EXPECT_EQ(GetText(Control::页数框), "24");
-  EXPECT_EQ(GetText(Control::下载绝对地址框), site_.BaseUrl("a") + "files/mobile/");
-  const Bytes cover = controls_->Picture(Control::封面框);
-  const std::string& page1 = site_.PageBytes("a", 1);
-  EXPECT_EQ(std::string(cover.begin(), cover.end()), page1);
+  const BookAnalysis book = AnalyzeBook(site_.BookUrl("a"), FetchOptions{});
+  EXPECT_EQ(book.problem, AnalysisProblem::None);
+  EXPECT_EQ(book.page, Utf8ToGbkText(site_.BookPage("a")));
+  EXPECT_EQ(book.title, "Spring");
+  EXPECT_EQ(book.page_count, "24");
+  EXPECT_EQ(book.PageCount(), 24);
+  EXPECT_EQ(book.base, site_.BaseUrl("a"));
+  EXPECT_EQ(book.image_base, site_.ImageBase("a"));
+  EXPECT_EQ(book.cover_address, site_.ImageUrl("a", 1));
+  EXPECT_EQ(std::string(book.cover.body.begin(), book.cover.body.end()), site_.PageBytes("a", 1));
   EXPECT_EQ(site_.ImageRequests("a", 1), 1);
-  EXPECT_EQ(SaveFolder(), FolderFor("Spring"));
-  EXPECT_TRUE(FolderExists(SaveFolder()));
-  EXPECT_TRUE(messages_.empty());
 }
 
-TEST_F(AnalyzeBookTest, AChineseTitleNamesTheFolderInTheSystemsOwnCharacters) {
-  site_.AddBook({.id = "c", .title = "\xE6\x98\xA5\xE5\xA4\xA9\xE7\x9A\x84\xE4\xB9\xA6", .pages = 2});  // 春天的书
-  Start();
-  DoubleClick(site_.BookUrl("c"));
-  const Text title = "\xB4\xBA\xCC\xEC\xB5\xC4\xCA\xE9";  // 春天的书 in code page 936
-  EXPECT_EQ(GetText(Control::书名框), title);
-  EXPECT_EQ(SaveFolder(), FolderFor(title));
-  // On disk the name is the title itself, not its code page 936 bytes.
-  EXPECT_TRUE(std::filesystem::is_directory(
-      folder_.root() / std::filesystem::path(std::u8string(
-                           reinterpret_cast<const char8_t*>("\xE6\x98\xA5\xE5\xA4\xA9\xE7\x9A\x84\xE4\xB9\xA6")))));
-}
-
-TEST_F(AnalyzeBookTest, PagesThatAreNotWhatWasExpected) {
+TEST_F(BookAnalysisTest, WhatStopsADownloadIsTold) {
   struct Case {
     const char* name;
     BookSpec book;
-    Text title, pages, image_base;  // image base without the site's base
-    bool base_from_site;
-    bool cover;
-    Text folder_name;
+    const char* address;  // instead of the book's own
     AnalysisProblem problem;
   } cases[] = {
-      {"CR LF line ends hide the base address", {.id = "crlf", .title = "T", .pages = 3, .crlf = true},
-       "T", "3", "files/mobile/", false, false, "T", AnalysisProblem::NoBaseAddress},
-      {"no page count", {.id = "np", .title = "T", .omit_page_count = true}, "T", "", "files/mobile/",
-       true, true, "T", AnalysisProblem::NoPageCount},
-      {"page count that is no number is kept as it is", {.id = "abc", .title = "T", .page_count_text = "abc"},
-       "T", "abc", "files/mobile/", true, true, "T", AnalysisProblem::NoPageCount},
-      {"no title: the folder is named after the address", {.id = "nt", .pages = 2, .omit_title = true},
-       "", "2", "files/mobile/", true, true, "", AnalysisProblem::None},
-      {"an error page", {.id = "err", .book_page_fault = {.status = 404}}, "", "", "files/mobile/", false,
-       false, "", AnalysisProblem::NoPageCount},
+      {.name = "no page count", .book = {.id = "np", .title = "T", .omit_page_count = true},
+       .problem = AnalysisProblem::NoPageCount},
+      {.name = "no base address", .book = {.id = "nb", .title = "T", .pages = 2, .omit_base = true},
+       .problem = AnalysisProblem::NoBaseAddress},
+      {.name = "an error page", .book = {.id = "err", .book_page_fault = {.status = 404}},
+       .problem = AnalysisProblem::NoPageCount},
+      {.name = "nobody there", .book = {.id = "gone"}, .address = "http://127.0.0.1:1/x/index.html",
+       .problem = AnalysisProblem::PageNotFetched},
+      {.name = "not an address", .book = {.id = "junk"}, .address = "  ",
+       .problem = AnalysisProblem::PageNotFetched},
   };
-  for (Case& c : cases) site_.AddBook(c.book);
+  for (const Case& c : cases) site_.AddBook(c.book);
   Start();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string id = c.book.id;
-    DoubleClick(site_.BookUrl(id));
-    EXPECT_EQ(GetText(Control::书名框), c.title);
-    EXPECT_EQ(GetText(Control::页数框), c.pages);
-    EXPECT_EQ(GetText(Control::下载绝对地址框),
-              (c.base_from_site ? site_.BaseUrl(id) : std::string()) + c.image_base);
-    EXPECT_EQ(!controls_->Picture(Control::封面框).empty(), c.cover);
-    if (!c.folder_name.empty()) {
-      EXPECT_EQ(SaveFolder(), FolderFor(c.folder_name));
-    } else {
-      // A safe name made from the address, one level inside the folder.
-      EXPECT_TRUE(SaveFolder().starts_with(ConcatText(folder_.text(), PathSeparator(), "book_")));
-    }
-    EXPECT_TRUE(FolderExists(SaveFolder()));
-    if (c.problem == AnalysisProblem::None) {
-      EXPECT_TRUE(messages_.empty());
-    } else {
-      ASSERT_EQ(messages_.size(), 1u);
-      EXPECT_EQ(messages_[0], AnalysisProblemText(c.problem, site_.BookUrl(id)));
-    }
+    const Text address = c.address ? Text(c.address) : Text(site_.BookUrl(c.book.id));
+    const BookAnalysis book = AnalyzeBook(address, FetchOptions{});
+    EXPECT_EQ(book.problem, c.problem);
   }
-}
-
-TEST_F(AnalyzeBookTest, NothingFetchedKeepsThePreviousBookAndSaysSo) {
-  site_.AddBook({.id = "a", .title = "First", .pages = 5});
-  Start();
-  DoubleClick(site_.BookUrl("a"));
-  const Text first_folder = SaveFolder();
-
-  struct Case {
-    const char* name;
-    std::optional<Text> clipboard;
-  } cases[] = {
-      {"empty clipboard", std::nullopt},
-      {"address of a server that is not there", Text("http://127.0.0.1:1/x/index.html")},
-      {"not an address at all", Text("   ")},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    DoubleClick(c.clipboard);
-    // The clipboard text goes in unchanged, nothing trimmed.
-    EXPECT_EQ(GetText(Control::书籍地址框), c.clipboard.value_or(Text()));
-    EXPECT_EQ(GetText(Control::源代码框), "");
-    EXPECT_EQ(GetText(Control::书名框), "First");
-    EXPECT_EQ(GetText(Control::页数框), "5");
-    EXPECT_EQ(GetText(Control::下载绝对地址框), site_.ImageBase("a"));
-    EXPECT_FALSE(controls_->Picture(Control::封面框).empty());
-    EXPECT_EQ(SaveFolder(), first_folder);
-    ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(messages_[0], AnalysisProblemText(AnalysisProblem::PageNotFetched, c.clipboard.value_or(Text())));
-  }
-}
-
-TEST_F(AnalyzeBookTest, ASecondAnalysisReplacesTheSaveFolderAndReusesAnExistingOne) {
-  site_.AddBook({.id = "a", .title = "One", .pages = 1});
-  site_.AddBook({.id = "b", .title = "Two", .pages = 1});
-  Start();
-  DoubleClick(site_.BookUrl("a"));
-  DoubleClick(site_.BookUrl("b"));
-  EXPECT_EQ(SaveFolder(), FolderFor("Two"));
-  // The same book again: the folder exists and is used as it is.
-  SetText(Control::书籍地址框, site_.BookUrl("b"));
-  const BookAnalysis again = AnalyzeBookInBox(folder_.text());
-  EXPECT_FALSE(again.folder_created);
-  EXPECT_EQ(again.save_folder, FolderFor("Two"));
-  EXPECT_EQ(again.problem, AnalysisProblem::None);
 }
 
 }  // namespace

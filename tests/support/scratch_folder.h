@@ -14,6 +14,9 @@
 
 namespace folivex {
 
+// The name of the record a book folder keeps of its book.
+inline constexpr char kBookRecordFileName[] = ".folivex-book";
+
 class ScratchFolder {
  public:
   ScratchFolder() {
@@ -34,10 +37,12 @@ class ScratchFolder {
   // The folder as the program's texts write it, without a trailing separator.
   Text text() const { return root_.string(); }
 
-  // Every file and folder below the root, as paths relative to it.
+  // Every file and folder below the root, as paths relative to it, but for
+  // the record each book folder holds of its book.
   std::set<std::string> Tree() const {
     std::set<std::string> entries;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root_)) {
+      if (entry.path().filename() == kBookRecordFileName) continue;
       entries.insert(std::filesystem::relative(entry.path(), root_).generic_string());
     }
     return entries;

@@ -2,7 +2,9 @@
 // that fetches page after page from one host reuses its connection.
 #include <curl/curl.h>
 
+#include <cctype>
 #include <string>
+#include <string_view>
 
 #include "platform/codepage.h"
 #include "platform/fetch_common.h"
@@ -24,40 +26,60 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   return size * count;
 }
 
+// Keeps the Retry-After of the last response (a redirect's own is dropped
+// when the next status line arrives).
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  FetchResult* result = static_cast<Transfer*>(user)->result;
+  const std::string_view line(data, size * count);
+  constexpr std::string_view kName = "retry-after:";
+  if (line.rfind("HTTP/", 0) == 0) {
+    result->retry_after_s.reset();
+  } else if (line.size() > kName.size()) {
+    bool same = true;
+    for (std::size_t i = 0; i < kName.size() && same; ++i) {
+      same = static_cast<char>(std::tolower(static_cast<unsigned char>(line[i]))) == kName[i];
+    }
+    if (same) result->retry_after_s = ParseRetryAfter(line.substr(kName.size()));
+  }
+  return size * count;
+}
+
 std::string Describe(CURLcode code, const char* detail) {
   std::string text = *detail ? detail : curl_easy_strerror(code);
   return text;
 }
 
-std::string ReasonFor(CURLcode code, const char* detail, const Transfer& transfer,
-                      const FetchResult& result) {
+Failure FailureFor(CURLcode code, const char* detail, const Transfer& transfer,
+                   const FetchResult& result) {
   const std::string why = Describe(code, detail);
   switch (code) {
     case CURLE_COULDNT_CONNECT:
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
-      return std::string(kFetchNoConnection) + ": " + why;
+      return {FailureKind::NoConnection, why};
     case CURLE_OPERATION_TIMEDOUT:
-      return std::string(kFetchTimeout) + ": " + why;
+      return {FailureKind::Timeout, why};
     case CURLE_ABORTED_BY_CALLBACK:
       if (transfer.idle.stalled) {
-        return std::string(kFetchTimeout) + ": no data for " +
-               std::to_string(transfer.idle.timeout_ms) + " ms";
+        return {FailureKind::Timeout, "no data for " + std::to_string(transfer.idle.timeout_ms) + " ms"};
       }
-      return why;
+      return {FailureKind::Other, why};
     case CURLE_GOT_NOTHING:
-      return std::string(kFetchNoResponse) + ": " + why;
+      return {FailureKind::NoResponse, why};
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
-      return std::string(result.status == 0 ? kFetchNoResponse : kFetchReset) + ": " + why;
+      return {result.status == 0 ? FailureKind::NoResponse : FailureKind::Reset, why};
     case CURLE_PARTIAL_FILE:
-      return std::string(kFetchCutShort) + ": " + why;
+      return {FailureKind::CutShort, why};
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_CONNECT_ERROR:
-      return std::string(kFetchSecurity) + ": " + why;
+      return {FailureKind::Security, why};
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return {FailureKind::BadAddress, why};
     default:
-      return why;
+      return {FailureKind::Other, why};
   }
 }
 
@@ -79,12 +101,12 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   FetchResult result;
   const std::optional<Text> target = FetchTarget(address);
   if (!target) {
-    result.error = std::string(kFetchBadAddress) + ": " + GbkToUtf8(address);
+    result.failure = Failure{FailureKind::BadAddress, GbkToUtf8(address)};
     return result;
   }
   CURL* curl = ThreadEasy();
   if (!curl) {
-    result.error = "the transfer could not be set up";
+    result.failure = Failure{FailureKind::Other, "the transfer could not be set up"};
     return result;
   }
   Transfer transfer;
@@ -115,6 +137,8 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   }
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
   WatchIdle(curl, &transfer.idle);
 
   const CURLcode code = curl_easy_perform(curl);
@@ -126,11 +150,11 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
     result.content_type = content_type;
   }
   if (code != CURLE_OK) {
-    result.error = ReasonFor(code, detail, transfer, result);
+    result.failure = FailureFor(code, detail, transfer, result);
   } else {
     curl_off_t expected = -1;
     curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
-    result.error = CheckLength(result.body.size(), expected);
+    result.failure = CheckLength(result.body.size(), expected);
   }
   // The handle stays with the thread; nothing may point into this call.
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);

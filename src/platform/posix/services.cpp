@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "platform/codepage.h"
+#include "platform/process_settings.h"
 #include "platform/services.h"
 
 namespace folivex {
@@ -102,8 +103,6 @@ int OpenExclusiveForWriting(const std::string& name) {
 
 struct Settings {
   std::mutex mutex;
-  std::optional<Text> clipboard;
-  std::shared_ptr<const MessageHook> message_hook;
   std::optional<Text> program_folder;
 };
 
@@ -190,36 +189,16 @@ std::string FindOpener() {
 // --- Clipboard, messages, browser -----------------------------------------------
 
 Text ClipboardText() {
-  std::lock_guard lock(Shared().mutex);
-  return Shared().clipboard.value_or(Text{});
-}
-
-void SetClipboardOverride(std::optional<Text> text) {
-  std::lock_guard lock(Shared().mutex);
-  Shared().clipboard = std::move(text);
+  // There is no system clipboard here: only what a caller put there.
+  return ClipboardOverride().value_or(Text{});
 }
 
 void ShowMessage(const Text& text, int /*style*/, std::optional<Text> title) {
-  // "信息：" in code page 936.
-  const Text shown_title = title.value_or(Text("\xD0\xC5\xCF\xA2\xA3\xBA"));
-  std::shared_ptr<const MessageHook> hook;
-  {
-    std::lock_guard lock(Shared().mutex);
-    hook = Shared().message_hook;
-  }
-  if (hook) {
-    (*hook)(text, shown_title);
-    return;
-  }
+  const Text shown_title = title.value_or(DefaultMessageTitle());
+  if (RunMessageHook(text, shown_title)) return;
   const std::string line = GbkToUtf8(shown_title) + GbkToUtf8(text) + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
-}
-
-void SetMessageHook(MessageHook hook) {
-  auto shared = hook ? std::make_shared<const MessageHook>(std::move(hook)) : nullptr;
-  std::lock_guard lock(Shared().mutex);
-  Shared().message_hook = std::move(shared);
 }
 
 void OpenInBrowser(const Text& address) {
@@ -412,33 +391,6 @@ StreamFile::StreamFile(const Text& path, Mode mode) {
   if (!fd.valid()) return;
   handle_ = ::fdopen(fd.get(), "wb");
   if (handle_) fd.release();
-}
-
-StreamFile::~StreamFile() {
-  if (handle_) std::fclose(static_cast<FILE*>(handle_));
-}
-
-StreamFile::StreamFile(StreamFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), failed_(std::exchange(other.failed_, false)) {}
-
-StreamFile& StreamFile::operator=(StreamFile&& other) noexcept {
-  if (this != &other) {
-    if (handle_) std::fclose(static_cast<FILE*>(handle_));
-    handle_ = std::exchange(other.handle_, nullptr);
-    failed_ = std::exchange(other.failed_, false);
-  }
-  return *this;
-}
-
-std::size_t StreamFile::Read(void* buffer, std::size_t size) {
-  if (!handle_) return 0;
-  return std::fread(buffer, 1, size, static_cast<FILE*>(handle_));
-}
-
-bool StreamFile::Write(const void* data, std::size_t size) {
-  if (!handle_) return false;
-  if (std::fwrite(data, 1, size, static_cast<FILE*>(handle_)) != size) failed_ = true;
-  return !failed_;
 }
 
 bool StreamFile::Close() {

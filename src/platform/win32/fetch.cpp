@@ -10,18 +10,10 @@
 #include "platform/fetch_common.h"
 #include "platform/services.h"
 #include "platform/win32/internet_handle.h"
+#include "platform/win32/wide_text.h"
 
 namespace folivex {
 namespace {
-
-std::wstring Wide(const Text& text) {
-  const std::u16string units = GbkToUtf16(text);
-  return std::wstring(units.begin(), units.end());
-}
-
-std::string Utf8(const std::wstring& wide) {
-  return Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
-}
 
 // One session for the whole process: WinInet lets several threads use one
 // handle at once, and it keeps idle connections per host for every session
@@ -32,7 +24,7 @@ HINTERNET SharedSession() {
   static InternetHandle session;
   std::lock_guard<std::mutex> lock(mutex);
   if (!session) {
-    session.reset(InternetOpenW(Wide(kFetchUserAgent).c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr,
+    session.reset(InternetOpenW(WidenGbkLossy(kFetchUserAgent).c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr,
                                 nullptr, 0));
   }
   return session.get();
@@ -62,27 +54,27 @@ std::string SystemMessage(DWORD error) {
   return out;
 }
 
-std::string ReasonFor(DWORD error, bool answered) {
-  const char* phrase = nullptr;
+Failure FailureFor(DWORD error, bool answered) {
+  FailureKind kind = FailureKind::Other;
   switch (error) {
     case ERROR_INTERNET_CANNOT_CONNECT:
     case ERROR_INTERNET_NAME_NOT_RESOLVED:
     case WSAECONNREFUSED:
-      phrase = kFetchNoConnection;
+      kind = FailureKind::NoConnection;
       break;
     case ERROR_INTERNET_TIMEOUT:
     case WSAETIMEDOUT:
-      phrase = kFetchTimeout;
+      kind = FailureKind::Timeout;
       break;
     // Wine hands on the socket's own codes as well as WinInet's.
     case ERROR_INTERNET_CONNECTION_RESET:
     case ERROR_INTERNET_CONNECTION_ABORTED:
     case WSAECONNRESET:
     case WSAECONNABORTED:
-      phrase = answered ? kFetchReset : kFetchNoResponse;
+      kind = answered ? FailureKind::Reset : FailureKind::NoResponse;
       break;
     case ERROR_HTTP_INVALID_SERVER_RESPONSE:
-      phrase = kFetchNoResponse;
+      kind = FailureKind::NoResponse;
       break;
     case ERROR_INTERNET_INVALID_CA:
     case ERROR_INTERNET_SEC_CERT_CN_INVALID:
@@ -90,12 +82,16 @@ std::string ReasonFor(DWORD error, bool answered) {
     case ERROR_INTERNET_SEC_CERT_REVOKED:
     case ERROR_INTERNET_SEC_CERT_ERRORS:
     case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
-      phrase = kFetchSecurity;
+      kind = FailureKind::Security;
+      break;
+    case ERROR_INTERNET_INVALID_URL:
+    case ERROR_INTERNET_UNRECOGNIZED_SCHEME:
+      kind = FailureKind::BadAddress;
       break;
     default:
-      return SystemMessage(error);
+      break;
   }
-  return std::string(phrase) + ": " + SystemMessage(error);
+  return {kind, SystemMessage(error)};
 }
 
 // A query answered as text; empty when the header is absent.
@@ -119,10 +115,10 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   FetchResult result;
   const std::optional<Text> target = FetchTarget(address);
   if (!target) {
-    result.error = std::string(kFetchBadAddress) + ": " + GbkToUtf8(address);
+    result.failure = Failure{FailureKind::BadAddress, GbkToUtf8(address)};
     return result;
   }
-  const std::wstring url = Wide(*target);
+  const std::wstring url = WidenGbkLossy(*target);
   URL_COMPONENTSW parts{};
   parts.dwStructSize = sizeof(parts);
   parts.dwHostNameLength = 1;
@@ -130,7 +126,7 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   parts.dwExtraInfoLength = 1;
   if (!InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
       parts.dwHostNameLength == 0) {
-    result.error = std::string(kFetchBadAddress) + ": " + GbkToUtf8(address);
+    result.failure = Failure{FailureKind::BadAddress, GbkToUtf8(address)};
     return result;
   }
   const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
@@ -141,14 +137,14 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
 
   HINTERNET session = SharedSession();
   if (!session) {
-    result.error = ReasonFor(GetLastError(), false);
+    result.failure = FailureFor(GetLastError(), false);
     return result;
   }
 
   InternetHandle connection(InternetConnectW(session, host.c_str(), parts.nPort, nullptr, nullptr,
                                              INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) {
-    result.error = ReasonFor(GetLastError(), false);
+    result.failure = FailureFor(GetLastError(), false);
     return result;
   }
   // The limits belong to this fetch, so they go on its own handles.
@@ -161,7 +157,7 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
                                           kFetchUsesHttp10 ? L"HTTP/1.0" : L"HTTP/1.1", nullptr,
                                           accept, flags, 0));
   if (!request) {
-    result.error = ReasonFor(GetLastError(), false);
+    result.failure = FailureFor(GetLastError(), false);
     return result;
   }
   SetTimeout(request.get(), INTERNET_OPTION_CONNECT_TIMEOUT, options.connect_timeout_ms);
@@ -175,10 +171,10 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
     const bool waited_out = options.idle_timeout_ms > 0 &&
                             GetTickCount64() - sent_at >= static_cast<ULONGLONG>(options.idle_timeout_ms);
     if (waited_out && (error == ERROR_INTERNET_CONNECTION_ABORTED || error == WSAECONNABORTED)) {
-      result.error = std::string(kFetchTimeout) + ": no answer within " +
-                     std::to_string(options.idle_timeout_ms) + " ms";
+      result.failure = Failure{FailureKind::Timeout,
+                               "no answer within " + std::to_string(options.idle_timeout_ms) + " ms"};
     } else {
-      result.error = ReasonFor(error, false);
+      result.failure = FailureFor(error, false);
     }
     return result;
   }
@@ -191,7 +187,7 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   }
   if (result.status == 0) {
     // Wine takes a connection closed before any byte for an empty answer.
-    result.error = std::string(kFetchNoResponse) + ": the server sent no status line";
+    result.failure = Failure{FailureKind::NoResponse, "the server sent no status line"};
     return result;
   }
   result.content_type = Utf16ToGbk(
@@ -199,6 +195,10 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
         const std::wstring type = QueryText(request.get(), HTTP_QUERY_CONTENT_TYPE);
         return std::u16string(type.begin(), type.end());
       }());
+  {
+    const std::wstring retry = QueryText(request.get(), HTTP_QUERY_RETRY_AFTER);
+    if (!retry.empty()) result.retry_after_s = ParseRetryAfter(Utf8(retry));
+  }
   long long expected = -1;
   const std::wstring length = QueryText(request.get(), HTTP_QUERY_CONTENT_LENGTH);
   if (!length.empty()) expected = _wtoi64(length.c_str());
@@ -207,13 +207,13 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   for (;;) {
     DWORD read = 0;
     if (!InternetReadFile(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read)) {
-      result.error = ReasonFor(GetLastError(), true);
+      result.failure = FailureFor(GetLastError(), true);
       return result;
     }
     if (read == 0) break;
     result.body.insert(result.body.end(), buffer.begin(), buffer.begin() + read);
   }
-  result.error = CheckLength(result.body.size(), expected);
+  result.failure = CheckLength(result.body.size(), expected);
   return result;
 }
 

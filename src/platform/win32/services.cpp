@@ -20,58 +20,12 @@
 #include <utility>
 
 #include "platform/codepage.h"
+#include "platform/process_settings.h"
+#include "platform/win32/wide_text.h"
 #include "platform/services.h"
 
 namespace folivex {
 namespace {
-
-// --- Code page conversion ---------------------------------------------------
-
-constexpr UINT kGbk = 936;
-
-// Code page 936 -> UTF-16. Bytes that are not valid code page 936 fail the
-// conversion (nullopt), so a garbled name is never used.
-std::optional<std::wstring> WidenGbk(std::string_view text) {
-  if (text.empty()) return std::wstring();
-  const int size = static_cast<int>(text.size());
-  const int length = MultiByteToWideChar(kGbk, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
-  if (length <= 0) return std::nullopt;
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(kGbk, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), length);
-  return wide;
-}
-
-// As WidenGbk, but bytes that do not convert become "?"; for texts that are
-// shown rather than used as names. wchar_t is a UTF-16 code unit here.
-std::wstring WidenGbkLossy(std::string_view text) {
-  const std::u16string wide = GbkToUtf16(text);
-  return std::wstring(wide.begin(), wide.end());
-}
-
-// UTF-16 -> code page 936, or nothing when a character has no code of its
-// own there (no "?" and no look-alike stands in for it).
-std::optional<Text> StrictNarrowToGbk(std::wstring_view wide) {
-  if (wide.empty()) return Text();
-  const int size = static_cast<int>(wide.size());
-  BOOL used_default = FALSE;
-  const int length = WideCharToMultiByte(kGbk, WC_NO_BEST_FIT_CHARS, wide.data(), size, nullptr, 0,
-                                         nullptr, &used_default);
-  if (length <= 0 || used_default) return std::nullopt;
-  Text out(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(kGbk, WC_NO_BEST_FIT_CHARS, wide.data(), size, out.data(), length, nullptr,
-                      &used_default);
-  if (used_default) return std::nullopt;
-  return out;
-}
-
-std::u16string_view Units(std::wstring_view wide) {
-  return {reinterpret_cast<const char16_t*>(wide.data()), wide.size()};
-}
-
-// UTF-16 -> code page 936; characters without a code page 936 form become "?".
-Text NarrowToGbk(std::wstring_view wide) { return Utf16ToGbk(Units(wide)); }
-
-std::string Utf8(std::wstring_view wide) { return Utf16ToUtf8(Units(wide)); }
 
 std::string ErrorText(DWORD error) {
   wchar_t* buffer = nullptr;
@@ -137,8 +91,6 @@ bool WriteAll(HANDLE file, const std::uint8_t* data, std::size_t size) {
 
 struct Settings {
   std::mutex mutex;
-  std::optional<Text> clipboard;
-  std::shared_ptr<const MessageHook> message_hook;
   std::optional<std::wstring> program_folder;
 };
 
@@ -202,10 +154,7 @@ DWORD WINAPI RunThread(LPVOID parameter) {
 // --- Clipboard, messages, browser -----------------------------------------------
 
 Text ClipboardText() {
-  {
-    std::lock_guard lock(Shared().mutex);
-    if (Shared().clipboard) return *Shared().clipboard;
-  }
+  if (std::optional<Text> text = ClipboardOverride()) return *text;
   // Another program may hold the clipboard for a moment.
   bool opened = false;
   for (int attempt = 0; attempt < 5 && !opened; ++attempt) {
@@ -228,32 +177,12 @@ Text ClipboardText() {
   return text;
 }
 
-void SetClipboardOverride(std::optional<Text> text) {
-  std::lock_guard lock(Shared().mutex);
-  Shared().clipboard = std::move(text);
-}
-
 void ShowMessage(const Text& text, int style, std::optional<Text> title) {
-  // "信息：" in code page 936.
-  const Text shown_title = title.value_or(Text("\xD0\xC5\xCF\xA2\xA3\xBA"));
-  std::shared_ptr<const MessageHook> hook;
-  {
-    std::lock_guard lock(Shared().mutex);
-    hook = Shared().message_hook;
-  }
-  if (hook) {
-    (*hook)(text, shown_title);
-    return;
-  }
+  const Text shown_title = title.value_or(DefaultMessageTitle());
+  if (RunMessageHook(text, shown_title)) return;
   // No owner: the box belongs to the calling thread and blocks only it.
   MessageBoxW(nullptr, WidenGbkLossy(text).c_str(), WidenGbkLossy(shown_title).c_str(),
               static_cast<UINT>(style));
-}
-
-void SetMessageHook(MessageHook hook) {
-  auto shared = hook ? std::make_shared<const MessageHook>(std::move(hook)) : nullptr;
-  std::lock_guard lock(Shared().mutex);
-  Shared().message_hook = std::move(shared);
 }
 
 void OpenInBrowser(const Text& address) {
@@ -409,33 +338,6 @@ StreamFile::StreamFile(const Text& path, Mode mode) {
   // A writer shares the file with nobody, like WriteBytesFile.
   handle_ = mode == Mode::Read ? _wfsopen(name.c_str(), L"rb", _SH_DENYWR)
                                : _wfsopen(name.c_str(), L"wb", _SH_DENYRW);
-}
-
-StreamFile::~StreamFile() {
-  if (handle_) fclose(static_cast<FILE*>(handle_));
-}
-
-StreamFile::StreamFile(StreamFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), failed_(std::exchange(other.failed_, false)) {}
-
-StreamFile& StreamFile::operator=(StreamFile&& other) noexcept {
-  if (this != &other) {
-    if (handle_) fclose(static_cast<FILE*>(handle_));
-    handle_ = std::exchange(other.handle_, nullptr);
-    failed_ = std::exchange(other.failed_, false);
-  }
-  return *this;
-}
-
-std::size_t StreamFile::Read(void* buffer, std::size_t size) {
-  if (!handle_) return 0;
-  return fread(buffer, 1, size, static_cast<FILE*>(handle_));
-}
-
-bool StreamFile::Write(const void* data, std::size_t size) {
-  if (!handle_) return false;
-  if (fwrite(data, 1, size, static_cast<FILE*>(handle_)) != size) failed_ = true;
-  return !failed_;
 }
 
 bool StreamFile::Close() {

@@ -22,6 +22,7 @@
 
 #include "platform/codepage.h"
 #include "platform/window.h"
+#include "platform/win32/wide_text.h"
 
 namespace folivex {
 
@@ -44,15 +45,6 @@ constexpr UINT kDestroy = WM_APP + 2;
 
 int Index(Control control) { return static_cast<int>(control); }
 bool Known(Control control) { return Index(control) >= 0 && Index(control) < kControlCount; }
-
-std::wstring Widen(const Text& text) {
-  const std::u16string wide = GbkToUtf16(text);
-  return std::wstring(wide.begin(), wide.end());
-}
-
-Text Narrow(const std::wstring& wide) {
-  return Utf16ToGbk(std::u16string(wide.begin(), wide.end()));
-}
 
 std::u16string ToU16(const std::wstring& wide) { return std::u16string(wide.begin(), wide.end()); }
 
@@ -518,7 +510,7 @@ std::shared_ptr<AppWindow> AppWindow::Create(const WindowSpec& spec) {
   // Centred on the screen, integer division.
   const int left = (GetSystemMetrics(SM_CXSCREEN) - spec.outer_width) / 2;
   const int top = (GetSystemMetrics(SM_CYSCREEN) - spec.outer_height) / 2;
-  const HWND hwnd = CreateWindowExW(0, kMainClass, Widen(spec.title).c_str(), kMainStyle, left, top,
+  const HWND hwnd = CreateWindowExW(0, kMainClass, WidenGbkLossy(spec.title).c_str(), kMainStyle, left, top,
                                     spec.outer_width, spec.outer_height, nullptr, nullptr, instance,
                                     impl.get());
   if (!hwnd) return nullptr;
@@ -537,7 +529,7 @@ std::shared_ptr<AppWindow> AppWindow::Create(const WindowSpec& spec) {
     }
     const ClassAndStyles made = ControlClass(control);
     const HWND child = CreateWindowExW(
-        made.styles.ex_style, made.class_name, Widen(control.default_text).c_str(),
+        made.styles.ex_style, made.class_name, WidenGbkLossy(control.default_text).c_str(),
         made.styles.style, control.left, control.top, control.width, control.height, parent,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + Index(control.id))),
         instance, nullptr);
@@ -583,13 +575,13 @@ bool AppWindow::IsOpen() const { return impl_->window.load() != nullptr; }
 Text AppWindow::GetText(Control control) {
   Text text;
   impl_->OnGuiThread([&] {
-    if (const HWND child = impl_->Handle(control)) text = Narrow(WindowTextOf(child));
+    if (const HWND child = impl_->Handle(control)) text = NarrowToGbk(WindowTextOf(child));
   });
   return text;
 }
 
 void AppWindow::SetText(Control control, const Text& text) {
-  const std::wstring wide = Widen(text);
+  const std::wstring wide = WidenGbkLossy(text);
   impl_->OnGuiThread([&] {
     const HWND child = impl_->Handle(control);
     const ControlSpec* control_spec = impl_->Spec(control);

@@ -68,7 +68,7 @@ TEST(FolivexDl, TellsWhatWentWrongAndExitsAccordingly) {
       {"version", {"--version"}, 0, {"folivex-dl 1.0.1.1"}},
       {"a good book", {"-o", out.text(), site.BookUrl("good")}, 0, {"Good: 3 saved, 0 kept, 0 failed", "pages in "}},
       {"a page that fails", {"-o", out.text(), "--retries", "1", site.BookUrl("broken")}, 1,
-       {"page 2 failed after 1 attempt: the server answered 404", "Broken: 2 saved, 0 kept, 1 failed (pages 2)"}},
+       {"page 2 failed after 1 attempt: the server answered 404", "Broken: 2 saved, 0 kept, 1 failed: pages 2 (404)"}},
       {"a book without image address among good ones",
        {"-o", out.text(), site.BookUrl("nobase"), site.BookUrl("good")}, 1,
        {site.BookUrl("nobase") + ": the page holds no address of the page images", "Good: 0 saved, 3 kept"}},
@@ -126,8 +126,10 @@ TEST(FolivexDl, AKilledRunIsFinishedByTheNextOneWithEveryFileIntact) {
     const int fetched = site.ImageRequests("b", n) - requests_before[n];
     EXPECT_EQ(fetched, n == 1 ? 1 : before.count(n) ? 0 : 1) << "page " << n;
   }
-  // Only the pages are left: no temporary file of the killed run.
-  EXPECT_EQ(std::distance(fs::directory_iterator(book), fs::directory_iterator()), 40);
+  // Only the pages and the folder's record of its book are left: no
+  // temporary file of the killed run.
+  EXPECT_EQ(std::distance(fs::directory_iterator(book), fs::directory_iterator()), 41);
+  EXPECT_TRUE(fs::exists(book / kBookRecordFileName));
 }
 
 TEST(FolivexDl, ThePdfPassesQpdfAndHoldsEveryPage) {

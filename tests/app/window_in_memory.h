@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "analysis/save_folder.h"
+#include "app/save_folder.h"
 #include "app/main_window.h"
 #include "platform/services.h"
 #include "support/scratch_folder.h"

@@ -1,18 +1,23 @@
+// The Download button: its page worker against the sample site with the
+// window's controls in memory, the progress bar's arithmetic and the
+// completion message.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <memory>
 #include <vector>
 
-#include "analysis/book_analysis.h"
-#include "analysis/save_folder.h"
+#include "app/window_analysis.h"
+#include "app/save_folder.h"
 #include "app/main_window.h"
-#include "download/launcher.h"
+#include "app/download_button.h"
 #include "download/page_download.h"
+#include "platform/codepage.h"
+#include "platform/controls.h"
 #include "platform/services.h"
 #include "support/sample_site.h"
 #include "support/scratch_folder.h"
-#include "support/window_in_memory.h"
+#include "app/window_in_memory.h"
 
 namespace folivex {
 namespace {
@@ -40,19 +45,34 @@ TEST(ProgressPosition, TruncatedDoubleQuotient) {
   }
 }
 
-TEST(CompletionMessage, TellsTheTruth) {
+PageOutcome Failed(int page, Failure failure) {
+  return PageOutcome{.page = page, .status = PageStatus::Failed, .attempts = 1, .failure = failure};
+}
+
+TEST(CompletionMessage, TellsTheTruthShortly) {
   DownloadReport all;
   all.saved = {1, 2, 3};
-  EXPECT_EQ(CompletionMessage(all), "\xCF\xC2\xD4\xD8\xCD\xEA\xB3\xC9\xA3\xA1");  // 下载完成！
+  EXPECT_EQ(CompletionMessage(all), Utf8ToGbkText("下载完成！"));
 
+  // Each failed page with its reason, pages of one reason together.
   DownloadReport some;
   some.saved = {1, 2, 4};
   some.kept = {6};
-  some.failed = {3, 5};
-  // 下载结束：已保存 4 页，失败 2 页：3, 5
+  some.failed = {3, 5, 7};
+  some.outcomes = {Failed(3, {FailureKind::HttpStatus, "", 404}), Failed(5, {FailureKind::Timeout}),
+                   Failed(7, {FailureKind::HttpStatus, "", 404})};
   EXPECT_EQ(CompletionMessage(some),
-            "\xCF\xC2\xD4\xD8\xBD\xE1\xCA\xF8\xA3\xBA\xD2\xD1\xB1\xA3\xB4\xE6 4 \xD2\xB3\xA3\xAC"
-            "\xCA\xA7\xB0\xDC 2 \xD2\xB3\xA3\xBA" "3, 5");
+            Utf8ToGbkText("下载结束：已保存 4 页，失败 3 页：3, 7（404）；5（time-out）"));
+
+  // A whole book missing stays a short message.
+  DownloadReport none;
+  for (int n = 1; n <= 1000; ++n) {
+    none.failed.push_back(n);
+    none.outcomes.push_back(Failed(n, {FailureKind::HttpStatus, "", n % 2 ? 404 : 403}));
+  }
+  const std::string message = GbkToUtf8(CompletionMessage(none));
+  EXPECT_LT(message.size(), 400u) << message;
+  EXPECT_NE(message.find("（404）"), std::string::npos) << message;
 }
 
 // The Download button's worker, run on the test's thread, with the window's
@@ -61,7 +81,7 @@ class DownloadPagesTest : public WindowInMemoryTest {
  protected:
   void Analyse(const std::string& id) {
     SetText(Control::书籍地址框, site_.BookUrl(id));
-    ASSERT_EQ(AnalyzeBookInBox(folder_.text()).problem, AnalysisProblem::None);
+    ASSERT_EQ(AnalyzeBookInWindow(folder_.text()).problem, AnalysisProblem::None);
     messages_.clear();
   }
 
@@ -108,16 +128,15 @@ TEST_F(DownloadPagesTest, AFailingPageIsRetriedThenReportedAndNeverSpoilsAFile) 
   EXPECT_FALSE(fs::exists(Page("Book", 8)));
   EXPECT_EQ(ScratchFolder::ReadFile(Page("Book", 7)), site_.PageBytes("b", 7));
   EXPECT_EQ(site_.ImageRequests("b", 7), 3);
-  EXPECT_EQ(site_.ImageRequests("b", 5), kDefaultAttempts);
+  // A missing page is asked once: another try cannot make it appear.
+  EXPECT_EQ(site_.ImageRequests("b", 5), 1);
+  EXPECT_EQ(site_.ImageRequests("b", 8), 1);
   for (int n : {1, 2, 3, 4, 6, 9, 10}) {
     EXPECT_EQ(ScratchFolder::ReadFile(Page("Book", n)), site_.PageBytes("b", n)) << n;
   }
   EXPECT_EQ(folder_.Tree().size(), 10u);  // no temporary file is left
   ASSERT_EQ(messages_.size(), 1u);
-  DownloadReport expected;
-  expected.saved = {1, 2, 3, 4, 6, 7, 9, 10};
-  expected.failed = {5, 8};
-  EXPECT_EQ(messages_[0], CompletionMessage(expected));
+  EXPECT_EQ(messages_[0], Utf8ToGbkText("下载结束：已保存 8 页，失败 2 页：5（404）；8（not an image）"));
 }
 
 TEST_F(DownloadPagesTest, NoPageCountMeansNothingHappens) {

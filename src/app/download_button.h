@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "download/page_download.h"
+#include "text/text.h"
 
 namespace folivex {
 

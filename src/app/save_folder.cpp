@@ -1,4 +1,4 @@
-#include "analysis/save_folder.h"
+#include "app/save_folder.h"
 
 #include <memory>
 #include <mutex>

@@ -1,9 +1,12 @@
-#include "download/launcher.h"
+#include "app/download_button.h"
 
 #include <algorithm>
 
-#include "analysis/save_folder.h"
+#include "app/save_folder.h"
 #include "download/pumping_delay.h"
+#include "analysis/book_analysis.h"
+#include "platform/codepage.h"
+#include "platform/controls.h"
 #include "platform/services.h"
 
 namespace folivex {
@@ -21,24 +24,19 @@ int ProgressPosition(int finished, int total) {
 }
 
 Text CompletionMessage(const DownloadReport& report) {
-  if (report.AllSaved()) return "\xCF\xC2\xD4\xD8\xCD\xEA\xB3\xC9\xA3\xA1";  // 下载完成！
-  Text list;
-  for (std::size_t i = 0; i < report.failed.size() && i < kFailedPagesListed; ++i) {
-    list = ConcatText(list, i ? ", " : "", IntToText(report.failed[i]));
-  }
-  if (report.failed.size() > kFailedPagesListed) list = ConcatText(list, " \xA1\xAD\xA1\xAD");  // ……
-  return ConcatText(
-      "\xCF\xC2\xD4\xD8\xBD\xE1\xCA\xF8\xA3\xBA\xD2\xD1\xB1\xA3\xB4\xE6 ",  // 下载结束：已保存
-      IntToText(static_cast<std::int32_t>(report.saved.size() + report.kept.size())),
-      " \xD2\xB3\xA3\xAC\xCA\xA7\xB0\xDC ",  // 页，失败
-      IntToText(static_cast<std::int32_t>(report.failed.size())),
-      " \xD2\xB3\xA3\xBA",  // 页：
-      list);
+  if (report.AllSaved()) return Utf8ToGbkText("下载完成！");
+  // Short enough for a message box: the pages grouped by reason, the list
+  // cut after kFailedPagesListed numbers.
+  return ConcatText(Utf8ToGbkText("下载结束：已保存 "),
+                    IntToText(static_cast<std::int32_t>(report.saved.size() + report.kept.size())),
+                    Utf8ToGbkText(" 页，失败 "), IntToText(static_cast<std::int32_t>(report.failed.size())),
+                    Utf8ToGbkText(" 页："),
+                    Utf8ToGbkText(FailedPagesText(report, kFailedPagesListed, "（", "）", "；")));
 }
 
 PageTarget WindowPageTarget(int page) {
-  const Text file = ConcatText(IntToText(page), ".jpg");
-  return PageTarget{ConcatText(GetText(Control::下载绝对地址框), file), ConcatText(SaveFolder(), file)};
+  return PageTarget{PageImageAddress(GetText(Control::下载绝对地址框), page),
+                    ConcatText(SaveFolder(), IntToText(page), ".jpg")};
 }
 
 void LaunchDownload(std::int32_t) {
