@@ -86,6 +86,10 @@ class ControlHost {
   virtual void SetPicture(Control control, const Bytes& image) = 0;
   // The bar shows the value clamped to 0..100.
   virtual void SetPosition(Control control, int value) = 0;
+  // A message box for the calling (GUI) thread owned by the host's window:
+  // while it is open the window takes no input, so nothing can start behind
+  // it. A host without a window shows an ownerless one (ShowMessage).
+  virtual void ShowOwnedMessage(const Text& text);
 };
 
 // The in-memory store: the controls of a window spec with their default
@@ -118,6 +122,10 @@ Text GetText(Control control);
 void SetText(Control control, const Text& text);
 void SetPicture(Control control, const Bytes& image);
 void SetPosition(Control control, int value);
+
+// A message box owned by the installed host's window; ownerless when there
+// is no host.
+void ShowWindowMessage(const Text& text);
 
 // Installs the host that GetText, SetText, SetPicture and SetPosition act on.
 void UseControls(std::shared_ptr<ControlHost> host);

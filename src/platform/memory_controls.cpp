@@ -153,4 +153,14 @@ void SetPosition(Control control, int value) {
   if (const auto host = CurrentControls()) host->SetPosition(control, value);
 }
 
+void ControlHost::ShowOwnedMessage(const Text& text) { ShowMessage(text); }
+
+void ShowWindowMessage(const Text& text) {
+  if (const auto host = CurrentControls()) {
+    host->ShowOwnedMessage(text);
+  } else {
+    ShowMessage(text);
+  }
+}
+
 }  // namespace folivex

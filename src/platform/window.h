@@ -85,6 +85,8 @@ class AppWindow final : public ControlHost {
   void SetText(Control control, const Text& text) override;
   void SetPicture(Control control, const Bytes& image) override;
   void SetPosition(Control control, int value) override;
+  // Owned by this window (the message hook, when set, still wins).
+  void ShowOwnedMessage(const Text& text) override;
 
   // --- Read back from the system (GUI thread) ---
   WindowFacts Facts() const;

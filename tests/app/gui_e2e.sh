@@ -278,12 +278,41 @@ poll 30 home_opened ||
   fail "the shell did not open $explore_address (the stand-in saw: $(cat "$work/browser-opened.txt" 2>/dev/null))"
 log "主页按钮 opened $explore_address"
 
+# put_on_clipboard TEXT: the X clipboard (which is Wine's) holds TEXT.
+put_on_clipboard() {
+  if [ -n "$clip_pid" ]; then kill "$clip_pid" 2>/dev/null; fi
+  printf '%s' "$1" | xclip -quiet -selection clipboard -i >/dev/null 2>&1 &
+  clip_pid=$!
+  clipboard_holds() { [ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]; }
+  poll 10 clipboard_holds "$1"
+}
+message_boxes() { xdotool search --all --onlyvisible --pid "$app_pid" --name '信息：' 2>/dev/null; }
+
+# --- A failed analysis: its box is owned by the window ----------------------------
+# While the box is open the window takes no input: a second double click
+# must not start a second analysis (and a second box) inside the first.
+step="putting a missing page's address on the clipboard"
+put_on_clipboard "${book_url%index.html}missing.html" || fail "the X clipboard does not hold the address"
+step="double-clicking 书籍地址框 for a missing page"
+click_client "${url_box_centre[@]}" 2 || fail "xdotool could not click"
+one_box() { [ "$(message_boxes | wc -l)" -eq 1 ]; }
+poll 30 one_box || fail "no failure box after analysing a missing page"
+failure_box=$(message_boxes)
+step="double-clicking 书籍地址框 behind the failure box"
+click_client "${url_box_centre[@]}" 2 || fail "xdotool could not click"
+sleep 3
+[ "$(message_boxes | wc -l)" -eq 1 ] ||
+  fail "a second analysis ran behind the failure box ($(message_boxes | wc -l) boxes open)"
+step="closing the failure box"
+xdotool windowfocus --sync "$failure_box" 2>/dev/null
+xdotool key Return
+no_box() { [ -z "$(message_boxes)" ]; }
+poll 10 no_box || fail "the failure box does not close"
+log "failure box owned by the window: a second double click started nothing"
+
 # --- Analysis: clipboard, double click, title folder, cover --------------------
 step="putting the book address on the clipboard"
-printf '%s' "$book_url" | xclip -quiet -selection clipboard -i >/dev/null 2>&1 &
-clip_pid=$!
-clipboard_ready() { [ "$(xclip -o -selection clipboard 2>/dev/null)" = "$book_url" ]; }
-poll 10 clipboard_ready || fail "the X clipboard does not hold the book address"
+put_on_clipboard "$book_url" || fail "the X clipboard does not hold the book address"
 
 step="double-clicking 书籍地址框"
 click_client "${url_box_centre[@]}" 2 || fail "xdotool could not click"
