@@ -13,6 +13,8 @@
 #                        en_US.UTF-8), in a prefix of its own made under it,
 #                        with font links to the CJK font
 #     --name NAME        names the work folder and the screenshots (gui-e2e)
+#     --close-mid-download  end by closing the window while a slow book
+#                        downloads: the folder must then hold whole pages only
 # Needs the build tree's Wine started (wine-start.sh, the "wine" fixture).
 # Leaves build/<dir>/artifacts/NAME.png (the window after the download)
 # and NAME-message.png (the screen with the completion box); on failure
@@ -26,11 +28,14 @@ shift 3
 host_site=
 run_locale=
 run_name=gui-e2e
+close_mid_download=
+slow_pid=
 while [ $# -gt 0 ]; do
   case $1 in
     --https) host_site=$2; shift 2 ;;
     --locale) run_locale=$2; shift 2 ;;
     --name) run_name=$2; shift 2 ;;
+    --close-mid-download) close_mid_download=yes; shift ;;
     *) echo "gui_e2e.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -101,6 +106,11 @@ cleanup() {
     kill "$site_pid" 2>/dev/null
     sleep 0.5
     kill -9 "$site_pid" 2>/dev/null
+  fi
+  if [ -n "$slow_pid" ]; then
+    exec 4>&- 2>/dev/null
+    sleep 1
+    kill "$slow_pid" 2>/dev/null
   fi
   # The other locale's prefix has a wineserver of its own.
   if [ -n "$run_locale" ]; then
@@ -415,6 +425,33 @@ cover_in "$work/window-done.png" || fail "the cover is gone after the download"
 cp "$work/window-done.png" "$artifacts/$run_name.png" || fail "cannot keep the screenshot"
 log "window with cover and full bar: $artifacts/$run_name.png"
 
+# --- Closing the window during a download ------------------------------------------
+# ASCII: the Windows site's command line reaches it in the system's code page.
+slow_title='Slow book'
+slow_pages=40
+if [ -n "$close_mid_download" ]; then
+  step="starting a slow site"
+  mkfifo "$work/slow-input" || fail "mkfifo failed"
+  # About 2 s a page: several pages are always in flight.
+  "$build/wine-run" "$site_exe" --pages "$slow_pages" --size 120000 --rate 60000 --title "$slow_title" \
+    --until-stdin-closes <"$work/slow-input" >"$work/slow.out" 2>"$work/slow.err" &
+  slow_pid=$!
+  exec 4>"$work/slow-input"
+  poll 60 grep -q '^http' "$work/slow.out" || fail "the slow site printed no address: $(cat "$work/slow.err")"
+  slow_url=$(head -n 1 "$work/slow.out" | tr -d '\r')
+  put_on_clipboard "$slow_url" || fail "the X clipboard does not hold the slow book's address"
+  click_client "${url_box_centre[@]}" 2 || fail "xdotool could not click"
+  slow_folder="$work/program/$slow_title"
+  poll 60 test -d "$slow_folder" || fail "no folder '$slow_title' after analysing the slow book"
+  # The cover is shown once the analysis is done; then the download starts.
+  sleep 1
+  click_client "${button_centre[@]}" || fail "xdotool could not click"
+  some_pages() { [ "$(find "$slow_folder" -maxdepth 1 -name '[1-9]*.jpg' | wc -l)" -ge 3 ]; }
+  step="waiting for the slow book's first pages"
+  poll 60 some_pages || fail "no pages of the slow book within 60 s"
+  log "closing the window with $(find "$slow_folder" -maxdepth 1 -type f | wc -l) files in the slow book's folder"
+fi
+
 # --- Closing the window -----------------------------------------------------------
 step="closing the window"
 # The close box sits at the right end of the title bar.
@@ -427,4 +464,30 @@ code=$?
 app_pid=
 [ "$code" -eq 0 ] || fail "folivex.exe exited with code $code"
 log "folivex.exe exited with code 0"
+
+if [ -n "$close_mid_download" ]; then
+  # The pages in flight were abandoned: no temporary, only whole pages, each
+  # what the site serves, and fewer than the book has.
+  step="checking the slow book's folder"
+  slow_base=${slow_url%index.html}files/mobile/
+  kept=()
+  while IFS= read -r file; do
+    name=${file##*/}
+    [ "$name" = .folivex-book ] && continue
+    [[ $name =~ ^([1-9][0-9]*)\.jpg$ ]] || fail "left in the book folder after closing: $name"
+    kept+=("$name")
+  done < <(find "$slow_folder" -mindepth 1 -maxdepth 1)
+  # The site paces every answer: fetch the pages at once.
+  mkdir -p "$work/slow-served"
+  for name in "${kept[@]}"; do
+    curl -fsS --max-time 60 -o "$work/slow-served/$name" "$slow_base$name" &
+  done
+  wait
+  for name in "${kept[@]}"; do
+    cmp -s "$slow_folder/$name" "$work/slow-served/$name" || fail "$name is not the whole page the site serves"
+  done
+  whole=${#kept[@]}
+  [ "$whole" -lt "$slow_pages" ] || fail "the whole book came before the window closed; nothing was in flight"
+  log "after closing mid-download: $whole whole pages, nothing else"
+fi
 echo "$run_name: passed"
