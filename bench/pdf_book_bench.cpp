@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cli/pdf_book.h"
-#include "platform/image_format.h"
+#include "image/image_format.h"
 #include "platform/services.h"
 #include "support/jpeg_maker.h"
 

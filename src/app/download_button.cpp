@@ -6,7 +6,7 @@
 #include "download/pumping_delay.h"
 #include "analysis/book_analysis.h"
 #include "platform/codepage.h"
-#include "platform/controls.h"
+#include "app/controls.h"
 #include "platform/services.h"
 
 namespace folivex {

@@ -2,7 +2,7 @@
 // default texts and looks, and the events it answers.
 #pragma once
 
-#include "platform/controls.h"
+#include "app/controls.h"
 
 namespace folivex {
 

@@ -3,7 +3,7 @@
 #include "analysis/book_folder.h"
 #include "app/save_folder.h"
 #include "platform/codepage.h"
-#include "platform/controls.h"
+#include "app/controls.h"
 #include "platform/services.h"
 
 namespace folivex {

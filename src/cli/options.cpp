@@ -25,11 +25,16 @@ struct OptionInfo {
 };
 
 constexpr OptionInfo kOptions[] = {
-    {"output", 'o', true}, {"threads", 'j', true}, {"retries", 0, true},
-    {"timeout", 0, true},  {"pages", 0, true},     {"title", 0, true},
-    {"pdf", 0, false},     {"overwrite", 0, false}, {"quiet", 'q', false},
-    {"version", 0, false}, {"help", 'h', false},
+    {"output", 'o', true},      {"threads", 'j', true},     {"tries", 0, true},
+    {"retries", 0, true},       {"timeout", 0, true},       {"pages", 0, true},
+    {"title", 0, true},         {"pdf", 0, false},          {"overwrite", 0, false},
+    {"quiet", 'q', false},      {"version", 0, false},      {"help", 'h', false},
+    {"input-file", 'i', true},  {"user-agent", 0, true},    {"referer", 0, true},
+    {"header", 0, true},        {"cookies", 0, true},       {"proxy", 0, true},
+    {"limit-rate", 0, true},    {"report", 0, true},
 };
+
+bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
 
 const OptionInfo* FindLong(const std::string& name) {
   for (const OptionInfo& o : kOptions) {
@@ -55,10 +60,42 @@ std::string Apply(CliOptions& options, const OptionInfo& o, const std::string& v
     const auto n = ParseNumber(value, 1, 32);
     if (!n) return "--threads takes a whole number from 1 to 32, not '" + value + "'";
     options.threads = *n;
-  } else if (name == "retries") {
+  } else if (name == "tries") {
     const auto n = ParseNumber(value, 1, 100);
-    if (!n) return "--retries takes a whole number from 1 to 100, not '" + value + "'";
+    if (!n) return "--tries takes a whole number from 1 to 100, not '" + value + "'";
     options.attempts = *n;
+  } else if (name == "retries") {
+    const auto n = ParseNumber(value, 0, 99);
+    if (!n) return "--retries takes a whole number from 0 to 99, not '" + value + "'";
+    options.attempts = *n + 1;
+  } else if (name == "input-file") {
+    if (value.empty()) return "--input-file needs a file, or - for standard input";
+    options.input_files.push_back(value);
+  } else if (name == "user-agent") {
+    if (HasLineBreak(value)) return "--user-agent cannot hold a line break";
+    options.user_agent = value;
+  } else if (name == "referer") {
+    if (HasLineBreak(value)) return "--referer cannot hold a line break";
+    options.referer = value;
+  } else if (name == "header") {
+    const std::size_t colon = value.find(':');
+    if (colon == std::string::npos || colon == 0 || value.find_first_of(" \t") < colon || HasLineBreak(value)) {
+      return "--header takes 'Name: value', not '" + value + "'";
+    }
+    options.headers.push_back(value);
+  } else if (name == "cookies") {
+    if (value.empty()) return "--cookies needs a cookies.txt file";
+    options.cookies_file = value;
+  } else if (name == "proxy") {
+    if (HasLineBreak(value)) return "--proxy cannot hold a line break";
+    options.proxy = value;
+  } else if (name == "limit-rate") {
+    const auto rate = ParseRate(value);
+    if (!rate) return "--limit-rate takes bytes per second such as 500k or 2M, not '" + value + "'";
+    options.limit_rate = *rate;
+  } else if (name == "report") {
+    if (value.empty()) return "--report needs a file name";
+    options.report_file = value;
   } else if (name == "timeout") {
     const auto n = ParseNumber(value, 1, 3600);
     if (!n) return "--timeout takes a number of seconds from 1 to 3600, not '" + value + "'";
@@ -85,6 +122,46 @@ std::string Apply(CliOptions& options, const OptionInfo& o, const std::string& v
 }
 
 }  // namespace
+
+std::optional<std::int64_t> ParseRate(const std::string& text) {
+  std::string number = text;
+  double scale = 1;
+  if (!number.empty()) {
+    switch (number.back()) {
+      case 'k': case 'K': scale = 1024.0; break;
+      case 'm': case 'M': scale = 1024.0 * 1024; break;
+      case 'g': case 'G': scale = 1024.0 * 1024 * 1024; break;
+      default: break;
+    }
+    if (scale != 1) number.pop_back();
+  }
+  if (number.empty() || number.find_first_not_of("0123456789.") != std::string::npos ||
+      number.find('.') != number.rfind('.') || number == ".") {
+    return std::nullopt;
+  }
+  double value = 0;
+  const auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (ec != std::errc() || ptr != number.data() + number.size()) return std::nullopt;
+  const double bytes = value * scale;
+  if (bytes < 1 || bytes > 1e15) return std::nullopt;
+  return static_cast<std::int64_t>(bytes);
+}
+
+std::vector<std::string> AddressesInList(std::string_view text) {
+  std::vector<std::string> addresses;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    start = end + 1;
+    const std::size_t first = line.find_first_not_of(" \t\r\f\v");
+    if (first == std::string_view::npos || line[first] == '#') continue;
+    const std::size_t last = line.find_last_not_of(" \t\r\f\v");
+    addresses.emplace_back(line.substr(first, last - first + 1));
+  }
+  return addresses;
+}
 
 std::optional<PageList> PageList::Parse(const std::string& text, std::string* error) {
   PageList list;
@@ -122,6 +199,12 @@ std::vector<int> PageList::Select(int count) const {
     for (int n = r.first; n <= last; ++n) pages.insert(n);
   }
   return {pages.begin(), pages.end()};
+}
+
+int PageList::HighestNamed() const {
+  int highest = 0;
+  for (const Range& r : ranges_) highest = std::max({highest, r.first, r.last});
+  return highest;
 }
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -176,7 +259,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       if (std::string error = Apply(options, *o, value); !error.empty()) return fail(error);
     }
   }
-  if (!options.show_help && !options.show_version && options.urls.empty()) {
+  if (!options.show_help && !options.show_version && options.urls.empty() && options.input_files.empty()) {
     return fail("no book address given");
   }
   return ParsedCommandLine{std::move(options), std::string()};
@@ -184,24 +267,45 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   return "Usage: folivex-dl [options] URL...\n"
+         "       folivex-dl [options] -i LIST\n"
          "Saves every page image of each flip-book as 1.jpg, 2.jpg, ... in a folder\n"
-         "named after the book.\n"
+         "named after the book. Books run side by side within the -j bound.\n"
          "\n"
-         "Options:\n"
-         "  -o, --output DIR     where the book folders go (default: the current folder)\n"
-         "  -j, --threads N      pages fetched at once, 1 to 32 (default 10)\n"
-         "      --retries N      attempts per page before it counts as failed (default 3)\n"
-         "      --timeout SECS   give up on a connection or a transfer silent this long\n"
-         "                       (default: 15 s to connect, 30 s without data)\n"
-         "      --pages LIST     only these pages, e.g. 1-20,25,30-\n"
-         "      --title TEXT     name the folder and the PDF TEXT instead of the book's title\n"
-         "      --pdf            also write <name>.pdf beside the folder, every saved page\n"
-         "                       in order\n"
-         "      --overwrite      fetch every page again; without it, pages already on disk\n"
-         "                       as complete images are kept, so a rerun resumes\n"
-         "  -q, --quiet          print only errors and the summary's failures\n"
-         "      --version        print the version and exit\n"
-         "  -h, --help           print this help and exit\n"
+         "Options (each with an example):\n"
+         "  -i, --input-file FILE  book addresses, one a line; blank lines and # comments\n"
+         "                         skipped; - reads standard input      -i books.txt\n"
+         "  -o, --output DIR       where the book folders go (default: here)  -o ~/books\n"
+         "  -j, --threads N        requests in flight across the run, 1 to 32 (default 10)\n"
+         "                                                              -j 16\n"
+         "      --tries N          fetches of a page in all, 1 to 100 (default 3)\n"
+         "                                                              --tries 5\n"
+         "      --retries N        fetches after the first, 0 to 99 (default 2)\n"
+         "                                                              --retries 4\n"
+         "      --timeout SECS     give up on a connection or a transfer silent this long\n"
+         "                         (default: 15 s to connect, 30 s without data)\n"
+         "                                                              --timeout 20\n"
+         "      --pages LIST       only these pages                     --pages 1-20,25,30-\n"
+         "      --title TEXT       name the folder and the PDF TEXT instead of the title\n"
+         "                                                              --title 'May issue'\n"
+         "      --pdf              also write <name>.pdf beside the folder   --pdf\n"
+         "      --overwrite        fetch every page again; without it, complete pages on\n"
+         "                         disk are kept, so a rerun resumes   --overwrite\n"
+         "      --user-agent TEXT  the User-Agent sent                  --user-agent 'Reader/2'\n"
+         "      --referer URL      the Referer sent      --referer https://example.com/shelf\n"
+         "      --header 'N: V'    one more request header; repeatable\n"
+         "                                                 --header 'Accept-Language: zh-CN'\n"
+         "      --cookies FILE     send the matching cookies of a Netscape cookies.txt file\n"
+         "                                                              --cookies cookies.txt\n"
+         "      --proxy URL        go through this proxy; without it http_proxy, https_proxy,\n"
+         "                         ALL_PROXY and no_proxy are read as curl reads them;\n"
+         "                         --proxy '' goes direct      --proxy http://proxy:3128\n"
+         "      --limit-rate RATE  bytes per second for the whole run, k and M suffixes\n"
+         "                                                              --limit-rate 500k\n"
+         "      --report FILE      write the run as JSON: each book and page, its file,\n"
+         "                         outcome, bytes, attempts and failure  --report run.json\n"
+         "  -q, --quiet            print only errors and the summary's failures   -q\n"
+         "      --version          print the version and exit          --version\n"
+         "  -h, --help             print this help and exit            --help\n"
          "\n"
          "Exit status: 0 when every page of every book was saved or kept, 1 when any\n"
          "page or book failed, 2 for a bad command line.\n";

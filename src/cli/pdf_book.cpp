@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "platform/codepage.h"
-#include "platform/image_format.h"
+#include "image/image_format.h"
 #include "platform/services.h"
 
 namespace folivex {

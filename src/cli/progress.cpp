@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/terminal_text.h"
 #include "platform/terminal.h"
 
 namespace folivex {
@@ -38,7 +39,7 @@ void ProgressPrinter::PageFinished(const PageOutcome& outcome, int finished) {
     // Failures are errors: they are told even when quiet.
     Print("  page " + std::to_string(outcome.page) + " failed after " +
           std::to_string(outcome.attempts) + (outcome.attempts == 1 ? " attempt: " : " attempts: ") +
-          (outcome.failure ? Describe(*outcome.failure) : std::string("unknown")));
+          (outcome.failure ? TerminalSafe(Describe(*outcome.failure)) : std::string("unknown")));
   }
   if (quiet_) return;
 

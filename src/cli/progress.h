@@ -12,7 +12,7 @@ namespace folivex {
 
 class ProgressPrinter {
  public:
-  // `book` is UTF-8. `live`: stderr is a terminal.
+  // `book` is UTF-8, safe for the terminal. `live`: stderr is a terminal.
   ProgressPrinter(std::string book, int total, bool live, bool quiet);
   // From the worker that finished the page; calls never overlap.
   void PageFinished(const PageOutcome& outcome, int finished);

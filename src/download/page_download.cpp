@@ -6,7 +6,7 @@
 #include <set>
 #include <thread>
 
-#include "platform/image_format.h"
+#include "image/image_format.h"
 
 namespace folivex {
 namespace {

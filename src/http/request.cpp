@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <ctime>
 #include <vector>
 
 #include "http/cookies.h"
 #include "http/url.h"
+#include "platform/codepage.h"
 #include "text/markers.h"
 
 namespace folivex {
@@ -167,9 +169,25 @@ Bytes HttpRequest(const Text& address, int method, const Text* bodyText, Text* c
 }
 
 Bytes HttpRequest(const Text& address, const FetchOptions& options, InternetApi& api) {
-  (void)options;
-  return HttpRequest(address, 0, nullptr, nullptr, nullptr, nullptr, nullptr, false, nullptr,
-                     nullptr, std::nullopt, api);
+  // What the options add: header lines (an agent or a Referer given there
+  // replaces the routine's own), the matching cookies, the proxy.
+  Text extra;
+  const auto add = [&](const std::string& line) {
+    if (!extra.empty()) extra += "\r\n";
+    extra += Utf8ToGbkText(line);
+  };
+  if (!options.user_agent.empty()) add("User-Agent: " + options.user_agent);
+  if (!options.referer.empty()) add("Referer: " + options.referer);
+  for (const std::string& line : options.headers) add(line);
+  const std::string utf8_address = GbkToUtf8(address);
+  std::optional<Text> cookies;
+  if (options.cookies) {
+    cookies = CookieHeaderFor(*options.cookies, utf8_address, static_cast<long long>(std::time(nullptr)));
+  }
+  const Text proxy = ProxyFor(options.proxy, utf8_address);
+  RequestSlots::Hold slot(options.slots.get());
+  return HttpRequest(address, 0, nullptr, cookies ? &*cookies : nullptr, nullptr, extra.empty() ? nullptr : &extra,
+                     nullptr, false, nullptr, proxy.empty() ? nullptr : &proxy, false, api);
 }
 
 }  // namespace folivex

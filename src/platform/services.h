@@ -6,11 +6,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/failure.h"
+#include "platform/request_extras.h"
 #include "text/text.h"
 
 namespace folivex {
@@ -103,6 +105,19 @@ struct FetchOptions {
   int connect_timeout_ms = 15000;
   // The transfer fails when no data arrives for this long.
   int idle_timeout_ms = 30000;
+
+  // What the command line adds to every request; the defaults are the
+  // window's fixed behaviour. Texts are UTF-8, sent as they stand.
+  std::string user_agent;            // empty: the program's old desktop agent
+  std::string referer;               // empty: none sent
+  std::vector<std::string> headers;  // "Name: value" lines, after the fixed ones
+  // Sent where they match the address (domain, path, secure, expiry).
+  std::shared_ptr<const std::vector<FileCookie>> cookies;
+  ProxySettings proxy;               // not enabled: every request goes direct
+  std::shared_ptr<RateLimit> rate_limit;  // shared by the run's transfers; null: no limit
+  // Shared by every fetch of a run, so that several books at once keep
+  // to one bound of requests in flight; null: no bound here.
+  std::shared_ptr<RequestSlots> slots;
 };
 
 struct FetchResult {
@@ -118,7 +133,8 @@ struct FetchResult {
 };
 
 // One GET of an http or https address without the part from its first "#",
-// with the old desktop user agent, any content type, no cache and no proxy.
+// with the old desktop user agent, any content type, no cache and no proxy
+// unless `options` adds an agent, headers, cookies, a proxy or a rate limit.
 // Certificates are always verified.
 FetchResult Fetch(const Text& address, const FetchOptions& options = {});
 // The body of Fetch alone: empty when nothing came back.

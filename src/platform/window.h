@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/controls.h"
+#include "platform/window_spec.h"
 
 namespace folivex {
 
@@ -15,7 +15,7 @@ namespace folivex {
 // than from the WindowSpec it was made from: tests and screenshots check it.
 struct ControlFacts {
   std::string class_name;   // the window class, e.g. "Edit"
-  std::optional<Control> parent;  // another control holding it
+  std::optional<ControlId> parent;  // another control holding it
   int left = 0, top = 0, width = 0, height = 0;  // in the parent's client area
   int client_width = 0, client_height = 0;
   std::u16string text;      // what the system holds, in UTF-16
@@ -81,26 +81,26 @@ class AppWindow final : public ControlHost {
   void Close();
   bool IsOpen() const;
 
-  Text GetText(Control control) override;
-  void SetText(Control control, const Text& text) override;
-  void SetPicture(Control control, const Bytes& image) override;
-  void SetPosition(Control control, int value) override;
+  Text GetText(ControlId control) override;
+  void SetText(ControlId control, const Text& text) override;
+  void SetPicture(ControlId control, const Bytes& image) override;
+  void SetPosition(ControlId control, int value) override;
   // Owned by this window (the message hook, when set, still wins).
   void ShowOwnedMessage(const Text& text) override;
 
   // --- Read back from the system (GUI thread) ---
   WindowFacts Facts() const;
-  std::optional<ControlFacts> Facts(Control control) const;
+  std::optional<ControlFacts> Facts(ControlId control) const;
   // The colour the control paints at a point of its client area; for
   // picture boxes, drawn afresh off screen.
-  std::optional<Rgb> PaintedPixel(Control control, int x, int y) const;
+  std::optional<Rgb> PaintedPixel(ControlId control, int x, int y) const;
   // The system handle of the window (an HWND), for screenshot tools.
   void* NativeHandle() const;
 
   // Makes the system deliver the input a user's click or double click
   // produces (GUI thread), so the bound handler runs through its real path.
-  void Click(Control control);
-  void DoubleClick(Control control);
+  void Click(ControlId control);
+  void DoubleClick(ControlId control);
 
   struct Impl;
   // Only Create can make the key.

@@ -13,7 +13,7 @@
 #include "app/download_button.h"
 #include "download/page_download.h"
 #include "platform/codepage.h"
-#include "platform/controls.h"
+#include "app/controls.h"
 #include "platform/services.h"
 #include "support/sample_site.h"
 #include "support/scratch_folder.h"

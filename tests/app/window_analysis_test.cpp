@@ -11,7 +11,7 @@
 #include "app/main_window.h"
 #include "app/save_folder.h"
 #include "platform/codepage.h"
-#include "platform/controls.h"
+#include "app/controls.h"
 #include "platform/services.h"
 #include "support/sample_site.h"
 #include "support/scratch_folder.h"

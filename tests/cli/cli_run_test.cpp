@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/services.h"
+#include "support/json_reader.h"
 #include "support/sample_site.h"
 #include "support/scratch_folder.h"
 
@@ -15,7 +16,7 @@ namespace fs = std::filesystem;
 class CliRunTest : public ::testing::Test {
  protected:
   int Run(std::vector<std::string> args) {
-    args.insert(args.begin(), {"-q", "-o", out_.text(), "--retries", "2"});
+    args.insert(args.begin(), {"-q", "-o", out_.text(), "--tries", "2"});
     return RunCli(args);
   }
   fs::path Page(const std::string& folder, int n) const {
@@ -94,6 +95,146 @@ TEST_F(CliRunTest, ARerunFetchesOnlyWhatIsMissing) {
   EXPECT_EQ(site_.ImageRequests("a", 2), 2);
 }
 
+TEST_F(CliRunTest, EveryRequestCarriesTheAgentRefererHeadersAndMatchingCookies) {
+  site_.AddBook({.id = "a", .title = "Alpha", .pages = 3});
+  ASSERT_TRUE(site_.Start()) << site_.error();
+  ScratchFolder files;
+  const fs::path cookies = files.root() / "cookies.txt";
+  ScratchFolder::WriteFile(cookies,
+                           "# Netscape HTTP Cookie File\n"
+                           "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\tabc123\n"
+                           "#HttpOnly_127.0.0.1\tFALSE\t/a/\tFALSE\t0\tlogin\tyes\n"
+                           "127.0.0.1\tFALSE\t/\tTRUE\t0\tsecure_only\tno\n"
+                           "127.0.0.1\tFALSE\t/other/\tFALSE\t0\telsewhere\tno\n"
+                           "example.test\tTRUE\t/\tFALSE\t0\tforeign\tno\n");
+  EXPECT_EQ(Run({"--user-agent", "Reader/2.0", "--referer", "http://127.0.0.1/shelf", "--header",
+                 "X-Token: t-42", "--header", "Accept-Language: zh-CN", "--cookies", cookies.string(),
+                 site_.BookUrl("a")}),
+            kExitOk);
+  const std::vector<RecordedRequest> requests = site_.server().Requests();
+  ASSERT_EQ(requests.size(), 4u) << "the book page and three pictures";
+  for (const RecordedRequest& r : requests) {
+    SCOPED_TRACE(r.target);
+    EXPECT_EQ(r.Header("User-Agent"), "Reader/2.0");
+    EXPECT_EQ(r.HeaderValues("User-Agent").size(), 1u);
+    EXPECT_EQ(r.Header("Referer"), "http://127.0.0.1/shelf");
+    EXPECT_EQ(r.Header("X-Token"), "t-42");
+    EXPECT_EQ(r.Header("Accept-Language"), "zh-CN");
+    EXPECT_EQ(r.Header("Cookie"), "sid=abc123; login=yes");
+  }
+  // Without the options the old agent goes out alone.
+  site_.server().ClearRequests();
+  EXPECT_EQ(Run({"--overwrite", site_.BookUrl("a")}), kExitOk);
+  for (const RecordedRequest& r : site_.server().Requests()) {
+    EXPECT_NE(r.Header("User-Agent"), "Reader/2.0");
+    EXPECT_NE(r.Header("Referer"), "http://127.0.0.1/shelf");
+    EXPECT_FALSE(r.HasHeader("Cookie"));
+  }
+}
+
+TEST_F(CliRunTest, AddressListsSkipCommentsAndBlankLines) {
+  site_.AddBook({.id = "a", .title = "Alpha", .pages = 2});
+  site_.AddBook({.id = "b", .title = "Beta", .pages = 3});
+  site_.AddBook({.id = "c", .title = "Gamma", .pages = 1});
+  ASSERT_TRUE(site_.Start()) << site_.error();
+  ScratchFolder files;
+  const fs::path list = files.root() / "books.txt";
+  ScratchFolder::WriteFile(list, "# my shelf\r\n\n" + site_.BookUrl("a") + "\r\n   \n# " + site_.BookUrl("c") +
+                                     "\n  " + site_.BookUrl("b") + "  \n");
+  EXPECT_EQ(Run({"-i", list.string()}), kExitOk);
+  EXPECT_EQ(PagesIn("Alpha"), 2);
+  EXPECT_EQ(PagesIn("Beta"), 3);
+  EXPECT_FALSE(fs::exists(out_.root() / "Gamma")) << "a commented-out address";
+  EXPECT_EQ(Run({"-i", (files.root() / "missing.txt").string()}), kExitUsage);
+}
+
+TEST_F(CliRunTest, ABadBookAmongGoodOnesRunningSideBySide) {
+  for (int i = 0; i < 6; ++i) site_.AddBook({.id = "g" + std::to_string(i), .title = "Good " + std::to_string(i), .pages = 5});
+  site_.AddBook({.id = "bad", .title = "Bad", .omit_page_count = true});
+  site_.AddBook({.id = "holes", .title = "Holes", .pages = 4});
+  site_.SetPageFault("holes", 3, {.status = 404});
+  ASSERT_TRUE(site_.Start()) << site_.error();
+  std::vector<std::string> args = {"-j", "4", site_.BookUrl("bad"), site_.BookUrl("holes")};
+  for (int i = 0; i < 6; ++i) args.push_back(site_.BookUrl("g" + std::to_string(i)));
+  EXPECT_EQ(Run(args), kExitFailed);
+  for (int i = 0; i < 6; ++i) {
+    for (int n = 1; n <= 5; ++n) {
+      EXPECT_EQ(ScratchFolder::ReadFile(Page("Good " + std::to_string(i), n)), site_.PageBytes("g" + std::to_string(i), n));
+    }
+  }
+  EXPECT_EQ(PagesIn("Holes"), 3);
+  EXPECT_FALSE(fs::exists(out_.root() / "Bad"));
+}
+
+TEST_F(CliRunTest, TheReportTellsEachBookAndPage) {
+  site_.AddBook({.id = "a", .title = "Alpha \x1b[31m\"q\"", .pages = 3});
+  site_.SetPageFault("a", 2, {.status = 404});
+  site_.AddBook({.id = "bad", .title = "Bad", .omit_base = true});
+  ASSERT_TRUE(site_.Start()) << site_.error();
+  ScratchFolder files;
+  const fs::path report = files.root() / "run.json";
+  EXPECT_EQ(Run({"--report", report.string(), site_.BookUrl("a"), site_.BookUrl("bad")}), kExitFailed);
+  std::string error;
+  const std::optional<JsonValue> json = ParseJson(ScratchFolder::ReadFile(report), &error);
+  ASSERT_TRUE(json) << error;
+  const JsonValue& doc = *json;
+  EXPECT_FALSE(doc["interrupted"].Bool());
+  ASSERT_EQ(doc["books"].Items().size(), 2u);
+
+  const JsonValue& a = doc["books"][0];
+  EXPECT_EQ(a["address"].String(), site_.BookUrl("a"));
+  EXPECT_EQ(a["title"].String(), "Alpha \x1b[31m\"q\"");
+  EXPECT_EQ(a["declared_pages"].Number(), 3);
+  EXPECT_FALSE(a["complete"].Bool());
+  ASSERT_EQ(a["pages"].Items().size(), 3u);
+  for (int n = 1; n <= 3; ++n) {
+    SCOPED_TRACE(n);
+    const JsonValue& page = a["pages"][static_cast<std::size_t>(n - 1)];
+    EXPECT_EQ(page["page"].Number(), n);
+    EXPECT_EQ(page["address"].String(), site_.ImageUrl("a", n));
+    EXPECT_TRUE(page["file"].String().ends_with(std::to_string(n) + ".jpg"));
+    if (n == 2) {
+      EXPECT_EQ(page["outcome"].String(), "failed");
+      EXPECT_EQ(page["bytes"].Number(), 0);
+      EXPECT_EQ(page["attempts"].Number(), 1) << "a 404 is not asked again";
+      EXPECT_EQ(page["failure"]["kind"].String(), "http-status");
+      EXPECT_EQ(page["failure"]["status"].Number(), 404);
+      EXPECT_TRUE(page["failure"].Has("detail"));
+    } else {
+      EXPECT_EQ(page["outcome"].String(), "saved");
+      EXPECT_EQ(page["bytes"].Number(), static_cast<double>(site_.PageBytes("a", n).size()));
+      EXPECT_EQ(page["attempts"].Number(), 1);
+      EXPECT_TRUE(page["failure"].IsNull());
+      // The report's texts are UTF-8, whatever the system's own code page.
+      const std::string& file = page["file"].String();
+      EXPECT_EQ(ScratchFolder::ReadFile(fs::path(std::u8string(file.begin(), file.end()))), site_.PageBytes("a", n));
+    }
+  }
+  const JsonValue& bad = doc["books"][1];
+  EXPECT_EQ(bad["address"].String(), site_.BookUrl("bad"));
+  EXPECT_FALSE(bad["complete"].Bool());
+  EXPECT_EQ(bad["folder"].String(), "");
+  EXPECT_EQ(bad["problem"].String(), "the page holds no address of the page images");
+  EXPECT_TRUE(bad["pages"].Items().empty());
+  // Written whole: nothing but the report is left beside it.
+  int files_beside = 0;
+  for (const auto& entry : fs::directory_iterator(files.root())) files_beside += entry.is_regular_file();
+  EXPECT_EQ(files_beside, 1);
+}
+
+TEST_F(CliRunTest, OddRequestsAreToldAndTheBookIsNotComplete) {
+  site_.AddBook({.id = "five", .title = "Five", .pages = 5});
+  site_.AddBook({.id = "huge", .title = "Huge", .pages = 2, .page_count_text = "100001"});
+  ASSERT_TRUE(site_.Start()) << site_.error();
+  // Pages beyond the book: the pages that exist are saved, and the run fails.
+  EXPECT_EQ(Run({"--pages", "3,7", site_.BookUrl("five")}), kExitFailed);
+  EXPECT_EQ(PagesIn("Five"), 1);
+  EXPECT_EQ(Run({"--pages", "1-5", site_.BookUrl("five")}), kExitOk);
+  // A count above the cap is cut and said; the pages asked for still come.
+  EXPECT_EQ(Run({"--pages", "1-2", site_.BookUrl("huge")}), kExitFailed);
+  EXPECT_EQ(PagesIn("Huge"), 2);
+}
+
 TEST_F(CliRunTest, TwoBooksOfOneTitleNeverShareAFolder) {
   site_.AddBook({.id = "m1", .title = "Monthly", .pages = 3});
   site_.AddBook({.id = "m2", .title = "Monthly", .pages = 2});
@@ -119,6 +260,10 @@ TEST_F(CliRunTest, TwoBooksOfOneTitleNeverShareAFolder) {
 
 TEST_F(CliRunTest, BadCommandLinesExitWithTwo) {
   EXPECT_EQ(RunCli({}), kExitUsage);
+  const fs::path file = out_.root() / "a-file";
+  ScratchFolder::WriteFile(file, "x");
+  EXPECT_EQ(RunCli({"-o", file.string(), "http://x/"}), kExitUsage);
+  EXPECT_EQ(RunCli({"--cookies", (out_.root() / "none.txt").string(), "http://x/"}), kExitUsage);
   EXPECT_EQ(RunCli({"--threads", "0", "http://x/"}), kExitUsage);
   EXPECT_EQ(RunCli({"-o", (out_.root() / "missing" / "deeper").string(), "http://x/"}), kExitUsage);
   EXPECT_EQ(RunCli({"--help"}), kExitOk);

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <cctype>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -17,12 +18,15 @@ namespace {
 struct Transfer {
   FetchResult* result = nullptr;
   IdleWatch idle;
+  RateLimit* rate_limit = nullptr;
 };
 
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
-  Bytes& body = static_cast<Transfer*>(user)->result->body;
+  Transfer* transfer = static_cast<Transfer*>(user);
+  Bytes& body = transfer->result->body;
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
   body.insert(body.end(), bytes, bytes + size * count);
+  if (transfer->rate_limit) transfer->rate_limit->Take(size * count);
   return size * count;
 }
 
@@ -112,13 +116,19 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   Transfer transfer;
   transfer.result = &result;
   transfer.idle.timeout_ms = options.idle_timeout_ms;
+  transfer.rate_limit = options.rate_limit.get();
   char detail[CURL_ERROR_SIZE] = {};
 
   CurlList headers;
   AppendLine(headers, "Accept: */*");
   AppendLine(headers, "Cache-Control: no-cache");
   AppendLine(headers, "Pragma: no-cache");
+  for (const std::string& line : options.headers) AppendLine(headers, line);
   const std::string url = EscapeUrlBytes(*target);
+  const std::string cookie =
+      options.cookies ? CookieHeaderFor(*options.cookies, url, static_cast<long long>(std::time(nullptr)))
+                      : std::string();
+  const std::string proxy = ProxyFor(options.proxy, url);
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -127,9 +137,15 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, kFetchUsesHttp10 ? CURL_HTTP_VERSION_1_0
                                                                 : CURL_HTTP_VERSION_1_1);
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, kFetchUserAgent);
+  curl_easy_setopt(curl, CURLOPT_USERAGENT,
+                   options.user_agent.empty() ? kFetchUserAgent : options.user_agent.c_str());
+  if (!options.referer.empty()) curl_easy_setopt(curl, CURLOPT_REFERER, options.referer.c_str());
+  if (!cookie.empty()) curl_easy_setopt(curl, CURLOPT_COOKIE, cookie.c_str());
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(curl, CURLOPT_PROXY, "");  // direct, whatever the environment says
+  // Only the proxy chosen here: an empty one is direct, whatever the
+  // environment says (the command line reads the environment itself).
+  curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
+  if (!proxy.empty()) curl_easy_setopt(curl, CURLOPT_NOPROXY, options.proxy.no_proxy.c_str());
   ApplyTrustStore(curl);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, detail);
   if (options.connect_timeout_ms > 0) {
@@ -141,7 +157,10 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
   WatchIdle(curl, &transfer.idle);
 
-  const CURLcode code = curl_easy_perform(curl);
+  const CURLcode code = [&] {
+    RequestSlots::Hold slot(options.slots.get());
+    return curl_easy_perform(curl);
+  }();
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   result.status = static_cast<int>(status);

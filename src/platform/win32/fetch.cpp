@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <ctime>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -15,19 +17,45 @@
 namespace folivex {
 namespace {
 
-// One session for the whole process: WinInet lets several threads use one
-// handle at once, and it keeps idle connections per host for every session
-// of the process anyway. (A session per thread, closed as the thread ends,
-// crashes WinInet under Wine: the close then runs inside the thread's exit.)
-HINTERNET SharedSession() {
+// One session for the whole process per proxy (the empty one: direct):
+// WinInet lets several threads use one handle at once, and it keeps idle
+// connections per host for every session of the process anyway. (A session
+// per thread, closed as the thread ends, crashes WinInet under Wine: the
+// close then runs inside the thread's exit.) Sessions live until the
+// process ends.
+HINTERNET SharedSession(const std::string& proxy) {
   static std::mutex mutex;
-  static InternetHandle session;
+  static std::map<std::string, InternetHandle> sessions;
   std::lock_guard<std::mutex> lock(mutex);
+  InternetHandle& session = sessions[proxy];
   if (!session) {
-    session.reset(InternetOpenW(WidenGbkLossy(kFetchUserAgent).c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr,
-                                nullptr, 0));
+    const std::wstring agent = WidenGbkLossy(kFetchUserAgent);
+    if (proxy.empty()) {
+      session.reset(InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    } else {
+      const std::u16string units = Utf8ToUtf16(proxy);
+      const std::wstring name(units.begin(), units.end());
+      session.reset(InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PROXY, name.c_str(), nullptr, 0));
+    }
   }
   return session.get();
+}
+
+std::wstring WideUtf8(const std::string& utf8) {
+  const std::u16string units = Utf8ToUtf16(utf8);
+  return std::wstring(units.begin(), units.end());
+}
+
+// The request lines the options add beside the agent, CR LF after each.
+std::wstring ExtraHeaders(const FetchOptions& options, const std::string& url) {
+  std::string lines;
+  if (options.cookies) {
+    const std::string cookie =
+        CookieHeaderFor(*options.cookies, url, static_cast<long long>(std::time(nullptr)));
+    if (!cookie.empty()) lines += "Cookie: " + cookie + "\r\n";
+  }
+  for (const std::string& line : options.headers) lines += line + "\r\n";
+  return WideUtf8(lines);
 }
 
 void SetTimeout(HINTERNET handle, DWORD option, int ms) {
@@ -135,7 +163,9 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   if (object.empty()) object = L"/";
   const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
-  HINTERNET session = SharedSession();
+  const std::string url_utf8 = Utf8(url);
+  RequestSlots::Hold slot(options.slots.get());
+  HINTERNET session = SharedSession(ProxyFor(options.proxy, url_utf8));
   if (!session) {
     result.failure = FailureFor(GetLastError(), false);
     return result;
@@ -152,10 +182,13 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
                 INTERNET_FLAG_NO_UI | INTERNET_FLAG_KEEP_CONNECTION;
   if (secure) flags |= INTERNET_FLAG_SECURE;
+  // Cookies from a file replace those of the system's own store.
+  if (options.cookies) flags |= INTERNET_FLAG_NO_COOKIES;
   const wchar_t* accept[] = {L"*/*", nullptr};
+  const std::wstring referer = WideUtf8(options.referer);
   InternetHandle request(HttpOpenRequestW(connection.get(), L"GET", object.c_str(),
-                                          kFetchUsesHttp10 ? L"HTTP/1.0" : L"HTTP/1.1", nullptr,
-                                          accept, flags, 0));
+                                          kFetchUsesHttp10 ? L"HTTP/1.0" : L"HTTP/1.1",
+                                          referer.empty() ? nullptr : referer.c_str(), accept, flags, 0));
   if (!request) {
     result.failure = FailureFor(GetLastError(), false);
     return result;
@@ -164,7 +197,15 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   SetTimeout(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, options.idle_timeout_ms);
   SetTimeout(request.get(), INTERNET_OPTION_SEND_TIMEOUT, options.idle_timeout_ms);
   const ULONGLONG sent_at = GetTickCount64();
-  if (!HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) {
+  if (!options.user_agent.empty()) {
+    // Replacing works on one header at a time.
+    const std::wstring agent = WideUtf8("User-Agent: " + options.user_agent + "\r\n");
+    HttpAddRequestHeadersW(request.get(), agent.c_str(), static_cast<DWORD>(agent.size()),
+                           HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+  }
+  const std::wstring extra = ExtraHeaders(options, url_utf8);
+  if (!HttpSendRequestW(request.get(), extra.empty() ? nullptr : extra.c_str(),
+                        static_cast<DWORD>(extra.size()), nullptr, 0)) {
     const DWORD error = GetLastError();
     // Wine reports a server that never answers as an aborted connection
     // once the receive limit has passed.
@@ -212,6 +253,7 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
     }
     if (read == 0) break;
     result.body.insert(result.body.end(), buffer.begin(), buffer.begin() + read);
+    if (options.rate_limit) options.rate_limit->Take(read);
   }
   result.failure = CheckLength(result.body.size(), expected);
   return result;

@@ -44,8 +44,8 @@ constexpr UINT kRunTask = WM_APP + 1;
 // Destroys the window on its own thread (DestroyWindow works only there).
 constexpr UINT kDestroy = WM_APP + 2;
 
-int Index(Control control) { return static_cast<int>(control); }
-bool Known(Control control) { return Index(control) >= 0 && Index(control) < kControlCount; }
+int Index(ControlId control) { return control.value; }
+bool Known(ControlId control) { return Index(control) >= 0 && Index(control) < kMaxControls; }
 
 std::u16string ToU16(const std::wstring& wide) { return std::u16string(wide.begin(), wide.end()); }
 
@@ -353,27 +353,27 @@ struct AppWindow::Impl {
   // Set once every control exists: a window that failed half-way must not
   // leave a quit message behind (it would close the error message at once).
   bool complete = false;
-  std::array<HWND, kControlCount> controls{};
-  std::array<const ControlSpec*, kControlCount> specs{};
-  std::array<BitmapHandle, kControlCount> pictures;
-  std::array<BrushHandle, kControlCount> backgrounds;
+  std::array<HWND, kMaxControls> controls{};
+  std::array<const ControlSpec*, kMaxControls> specs{};
+  std::array<BitmapHandle, kMaxControls> pictures;
+  std::array<BrushHandle, kMaxControls> backgrounds;
 
   // The control behind a child window handle, if it is one of ours.
-  std::optional<Control> ControlOf(HWND child) const {
+  std::optional<ControlId> ControlOf(HWND child) const {
     if (!child) return std::nullopt;
-    for (int i = 0; i < kControlCount; ++i) {
-      if (controls[i] == child) return static_cast<Control>(i);
+    for (int i = 0; i < kMaxControls; ++i) {
+      if (controls[i] == child) return ControlId(i);
     }
     return std::nullopt;
   }
 
-  HWND Handle(Control control) const { return Known(control) ? controls[Index(control)] : nullptr; }
+  HWND Handle(ControlId control) const { return Known(control) ? controls[Index(control)] : nullptr; }
 
-  const ControlSpec* Spec(Control control) const {
+  const ControlSpec* Spec(ControlId control) const {
     return Known(control) ? specs[Index(control)] : nullptr;
   }
 
-  void Dispatch(Control control, Event event) const {
+  void Dispatch(ControlId control, Event event) const {
     // Copied first: a handler may not change the table, but it must not see
     // it move either.
     const std::vector<EventBinding> events = spec.events;
@@ -400,7 +400,7 @@ struct AppWindow::Impl {
 
   // The colours drawn behind a control's text, answered to WM_CTLCOLOR*.
   HBRUSH Colours(HWND child, HDC dc) const {
-    const std::optional<Control> control = ControlOf(child);
+    const std::optional<ControlId> control = ControlOf(child);
     const ControlSpec* control_spec = control ? Spec(*control) : nullptr;
     if (!control_spec) return nullptr;
     SetTextColor(dc, RGB(0, 0, 0));
@@ -431,7 +431,7 @@ LRESULT CALLBACK EditSubclassProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM
     // The box selects the word first, as it always does; then the handler.
     const LRESULT result = DefSubclassProc(hwnd, message, wparam, lparam);
     const auto* impl = reinterpret_cast<const AppWindow::Impl*>(data);
-    if (const std::optional<Control> control = impl->ControlOf(hwnd)) {
+    if (const std::optional<ControlId> control = impl->ControlOf(hwnd)) {
       impl->Dispatch(*control, Event::DoubleClick);
     }
     return result;
@@ -457,7 +457,7 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
       return 0;
     case WM_COMMAND:
       if (HIWORD(wparam) == BN_CLICKED && lparam != 0) {
-        if (const std::optional<Control> control = impl->ControlOf(reinterpret_cast<HWND>(lparam))) {
+        if (const std::optional<ControlId> control = impl->ControlOf(reinterpret_cast<HWND>(lparam))) {
           impl->Dispatch(*control, Event::Click);
         }
         return 0;
@@ -573,7 +573,7 @@ void AppWindow::Close() {
 
 bool AppWindow::IsOpen() const { return impl_->window.load() != nullptr; }
 
-Text AppWindow::GetText(Control control) {
+Text AppWindow::GetText(ControlId control) {
   Text text;
   impl_->OnGuiThread([&] {
     if (const HWND child = impl_->Handle(control)) text = NarrowToGbk(WindowTextOf(child));
@@ -581,7 +581,7 @@ Text AppWindow::GetText(Control control) {
   return text;
 }
 
-void AppWindow::SetText(Control control, const Text& text) {
+void AppWindow::SetText(ControlId control, const Text& text) {
   const std::wstring wide = WidenGbkLossy(text);
   impl_->OnGuiThread([&] {
     const HWND child = impl_->Handle(control);
@@ -600,7 +600,7 @@ void AppWindow::SetText(Control control, const Text& text) {
   });
 }
 
-void AppWindow::SetPicture(Control control, const Bytes& image) {
+void AppWindow::SetPicture(ControlId control, const Bytes& image) {
   impl_->OnGuiThread([&] {
     const HWND child = impl_->Handle(control);
     const ControlSpec* control_spec = impl_->Spec(control);
@@ -613,7 +613,7 @@ void AppWindow::SetPicture(Control control, const Bytes& image) {
   });
 }
 
-void AppWindow::SetPosition(Control control, int value) {
+void AppWindow::SetPosition(ControlId control, int value) {
   impl_->OnGuiThread([&] {
     const HWND child = impl_->Handle(control);
     const ControlSpec* control_spec = impl_->Spec(control);
@@ -649,7 +649,7 @@ WindowFacts AppWindow::Facts() const {
   return facts;
 }
 
-std::optional<ControlFacts> AppWindow::Facts(Control control) const {
+std::optional<ControlFacts> AppWindow::Facts(ControlId control) const {
   const HWND child = impl_->Handle(control);
   const ControlSpec* control_spec = impl_->Spec(control);
   if (!child || !control_spec) return std::nullopt;
@@ -758,7 +758,7 @@ std::optional<ControlFacts> AppWindow::Facts(Control control) const {
   return facts;
 }
 
-std::optional<Rgb> AppWindow::PaintedPixel(Control control, int x, int y) const {
+std::optional<Rgb> AppWindow::PaintedPixel(ControlId control, int x, int y) const {
   const HWND child = impl_->Handle(control);
   const ControlSpec* control_spec = impl_->Spec(control);
   if (!child || !control_spec || control_spec->kind != ControlKind::Picture) return std::nullopt;
@@ -787,11 +787,11 @@ void AppWindow::ShowOwnedMessage(const Text& text) {
   MessageBoxW(impl_->window.load(), WidenGbkLossy(text).c_str(), WidenGbkLossy(title).c_str(), MB_OK);
 }
 
-void AppWindow::Click(Control control) {
+void AppWindow::Click(ControlId control) {
   if (const HWND child = impl_->Handle(control)) SendMessageW(child, BM_CLICK, 0, 0);
 }
 
-void AppWindow::DoubleClick(Control control) {
+void AppWindow::DoubleClick(ControlId control) {
   const HWND child = impl_->Handle(control);
   if (!child) return;
   const LPARAM point = MAKELPARAM(4, 4);

@@ -420,7 +420,7 @@ TEST(WindowEvents, ClicksAndDoubleClicksRunTheBoundHandlerOnly) {
 
   struct Case {
     const char* name;
-    void (AppWindow::*input)(Control);
+    void (AppWindow::*input)(ControlId);
     Control control;
     int download_clicks, address_double_clicks;
   } cases[] = {

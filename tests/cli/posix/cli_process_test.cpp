@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "folivex_version.h"
 #include "support/sample_site.h"
 #include "support/scratch_folder.h"
 
@@ -54,8 +55,14 @@ TEST(FolivexDl, TellsWhatWentWrongAndExitsAccordingly) {
   site.AddBook({.id = "nobase", .title = "Odd", .omit_base = true});
   site.AddBook({.id = "broken", .title = "Broken", .pages = 3});
   site.SetPageFault("broken", 2, {.status = 404});
+  site.AddBook({.id = "five", .title = "Five", .pages = 5});
+  site.AddBook({.id = "huge", .title = "Huge", .pages = 1, .page_count_text = "100001"});
+  site.AddBook({.id = "esc", .title = "Fake\x1b[2K\rGood: 3 saved", .pages = 1});
+  site.SetPageFault("esc", 1, {.status = 404});
   ASSERT_TRUE(site.Start()) << site.error();
   ScratchFolder out;
+  const std::string a_file = (out.root() / "a-file").string();
+  ScratchFolder::WriteFile(a_file, "x");
 
   struct Case {
     const char* name;
@@ -65,13 +72,21 @@ TEST(FolivexDl, TellsWhatWentWrongAndExitsAccordingly) {
   } cases[] = {
       {"unknown option", {"--bogus"}, 2, {"unknown option '--bogus'", "folivex-dl --help"}},
       {"no address", {}, 2, {"no book address given"}},
-      {"version", {"--version"}, 0, {"folivex-dl 1.0.1.1"}},
+      {"version", {"--version"}, 0, {"folivex-dl " FOLIVEX_VERSION "\n"}},
       {"a good book", {"-o", out.text(), site.BookUrl("good")}, 0, {"Good: 3 saved, 0 kept, 0 failed", "pages in "}},
       {"a page that fails", {"-o", out.text(), "--retries", "1", site.BookUrl("broken")}, 1,
        {"page 2 failed after 1 attempt: the server answered 404", "Broken: 2 saved, 0 kept, 1 failed: pages 2 (404)"}},
       {"a book without image address among good ones",
        {"-o", out.text(), site.BookUrl("nobase"), site.BookUrl("good")}, 1,
        {site.BookUrl("nobase") + ": the page holds no address of the page images", "Good: 0 saved, 3 kept"}},
+      {"the output is a file", {"-o", a_file, site.BookUrl("good")}, 2,
+       {"cannot use the output folder '" + a_file + "': it is a file, not a folder"}},
+      {"pages beyond the book", {"-o", out.text(), "--pages", "4-7", site.BookUrl("five")}, 1,
+       {"--pages names pages up to 7, but the book has 5", "Five: 2 saved"}},
+      {"a page count above the cap", {"-o", out.text(), "--pages", "1", site.BookUrl("huge")}, 1,
+       {"the book page declares 100001 pages; only the first 100000 are fetched", "Huge: 1 saved"}},
+      {"escape sequences in a title are shown, not obeyed", {"-o", out.text(), site.BookUrl("esc")}, 1,
+       {"Fake\\x1b[2K\\x0dGood: 3 saved: 0 saved, 0 kept, 1 failed"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -79,6 +94,20 @@ TEST(FolivexDl, TellsWhatWentWrongAndExitsAccordingly) {
     EXPECT_EQ(run.status, c.status) << run.output;
     for (const std::string& text : c.said) EXPECT_NE(run.output.find(text), std::string::npos) << run.output;
   }
+}
+
+TEST(FolivexDl, ReadsAddressesFromStandardInput) {
+  SampleSite site;
+  site.AddBook({.id = "a", .title = "Alpha", .pages = 2});
+  site.AddBook({.id = "b", .title = "Beta", .pages = 2});
+  ASSERT_TRUE(site.Start()) << site.error();
+  ScratchFolder out;
+  const std::string list = "# shelf\n\n" + site.BookUrl("a") + "\n  # " + site.BookUrl("b") + "\n";
+  const Finished run = RunCommand("printf '%s' " + Quote(list) + " | " + Quote(FOLIVEX_DL_PATH) + " -q -o " +
+                                  Quote(out.text()) + " -i -");
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_TRUE(fs::exists(out.root() / "Alpha" / "2.jpg"));
+  EXPECT_FALSE(fs::exists(out.root() / "Beta"));
 }
 
 TEST(FolivexDl, AKilledRunIsFinishedByTheNextOneWithEveryFileIntact) {

@@ -6,8 +6,8 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/controls.h"
-#include "platform/image_format.h"
+#include "app/controls.h"
+#include "image/image_format.h"
 #include "platform/services.h"
 
 namespace folivex {
@@ -17,9 +17,9 @@ namespace {
 // or BMP); anything else, an HTML error page say, leaves the box empty.
 bool LooksLikeImage(const Bytes& bytes) { return SniffImage(bytes) != ImageKind::None; }
 
-int Index(Control control) { return static_cast<int>(control); }
+int Index(ControlId control) { return control.value; }
 
-bool Known(Control control) {
+bool Known(ControlId control) {
   const int index = Index(control);
   return index >= 0 && index < kControlCount;
 }
@@ -44,13 +44,13 @@ MemoryControls::MemoryControls(const WindowSpec& spec) : state_(std::make_unique
 
 MemoryControls::~MemoryControls() = default;
 
-Text MemoryControls::GetText(Control control) {
+Text MemoryControls::GetText(ControlId control) {
   if (!Known(control)) return {};
   std::lock_guard lock(state_->mutex);
   return state_->texts[Index(control)];
 }
 
-void MemoryControls::SetText(Control control, const Text& text) {
+void MemoryControls::SetText(ControlId control, const Text& text) {
   if (!Known(control)) return;
   std::shared_ptr<const Watcher> watcher;
   {
@@ -59,10 +59,10 @@ void MemoryControls::SetText(Control control, const Text& text) {
     watcher = state_->watcher;
   }
   // Told outside the lock, so the watcher may read the controls itself.
-  if (watcher) (*watcher)(control, Change::Text);
+  if (watcher) (*watcher)(static_cast<Control>(control.value), Change::Text);
 }
 
-void MemoryControls::SetPicture(Control control, const Bytes& image) {
+void MemoryControls::SetPicture(ControlId control, const Bytes& image) {
   if (!Known(control)) return;
   Bytes kept = LooksLikeImage(image) ? image : Bytes{};
   std::shared_ptr<const Watcher> watcher;
@@ -71,10 +71,10 @@ void MemoryControls::SetPicture(Control control, const Bytes& image) {
     state_->pictures[Index(control)] = std::move(kept);
     watcher = state_->watcher;
   }
-  if (watcher) (*watcher)(control, Change::Picture);
+  if (watcher) (*watcher)(static_cast<Control>(control.value), Change::Picture);
 }
 
-void MemoryControls::SetPosition(Control control, int value) {
+void MemoryControls::SetPosition(ControlId control, int value) {
   if (!Known(control)) return;
   std::shared_ptr<const Watcher> watcher;
   {
@@ -82,7 +82,7 @@ void MemoryControls::SetPosition(Control control, int value) {
     state_->positions[Index(control)] = std::clamp(value, 0, 100);
     watcher = state_->watcher;
   }
-  if (watcher) (*watcher)(control, Change::Position);
+  if (watcher) (*watcher)(static_cast<Control>(control.value), Change::Position);
 }
 
 Bytes MemoryControls::Picture(Control control) {
@@ -152,8 +152,6 @@ void SetPicture(Control control, const Bytes& image) {
 void SetPosition(Control control, int value) {
   if (const auto host = CurrentControls()) host->SetPosition(control, value);
 }
-
-void ControlHost::ShowOwnedMessage(const Text& text) { ShowMessage(text); }
 
 void ShowWindowMessage(const Text& text) {
   if (const auto host = CurrentControls()) {

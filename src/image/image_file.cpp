@@ -1,4 +1,4 @@
-#include "platform/image_format.h"
+#include "image/image_format.h"
 #include "platform/services.h"
 
 namespace folivex {
