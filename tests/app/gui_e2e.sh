@@ -275,8 +275,10 @@ log "client area at +$frame_x+$frame_y of the frame"
 
 # click_client X Y [REPEAT]: clicks at client coordinates of the window.
 click_client() {
-  xdotool mousemove --sync $((win_x + frame_x + $1)) $((win_y + frame_y + $2)) &&
-    sleep 0.2 &&
+  # Without --sync: it waits for a motion, and there is none when the
+  # pointer already rests there (a second click on the same box).
+  xdotool mousemove $((win_x + frame_x + $1)) $((win_y + frame_y + $2)) &&
+    sleep 0.3 &&
     xdotool click --repeat "${3:-1}" --delay 120 1
 }
 
@@ -308,14 +310,16 @@ click_client "${url_box_centre[@]}" 2 || fail "xdotool could not click"
 one_box() { [ "$(message_boxes | wc -l)" -eq 1 ]; }
 poll 30 one_box || fail "no failure box after analysing a missing page"
 failure_box=$(message_boxes)
+log "failure box $failure_box shown"
 step="double-clicking 书籍地址框 behind the failure box"
 click_client "${url_box_centre[@]}" 2 || fail "xdotool could not click"
 sleep 3
 [ "$(message_boxes | wc -l)" -eq 1 ] ||
   fail "a second analysis ran behind the failure box ($(message_boxes | wc -l) boxes open)"
 step="closing the failure box"
-xdotool windowfocus --sync "$failure_box" 2>/dev/null
+timeout 5 xdotool windowfocus --sync "$failure_box" 2>/dev/null
 xdotool key Return
+log "Return sent to the failure box"
 no_box() { [ -z "$(message_boxes)" ]; }
 poll 10 no_box || fail "the failure box does not close"
 log "failure box owned by the window: a second double click started nothing"
@@ -323,6 +327,7 @@ log "failure box owned by the window: a second double click started nothing"
 # --- Analysis: clipboard, double click, title folder, cover --------------------
 step="putting the book address on the clipboard"
 put_on_clipboard "$book_url" || fail "the X clipboard does not hold the book address"
+log "book address on the clipboard"
 
 step="double-clicking 书籍地址框"
 click_client "${url_box_centre[@]}" 2 || fail "xdotool could not click"
@@ -479,10 +484,13 @@ if [ -n "$close_mid_download" ]; then
   done < <(find "$slow_folder" -mindepth 1 -maxdepth 1)
   # The site paces every answer: fetch the pages at once.
   mkdir -p "$work/slow-served"
+  fetches=()
   for name in "${kept[@]}"; do
     curl -fsS --max-time 60 -o "$work/slow-served/$name" "$slow_base$name" &
+    fetches+=($!)
   done
-  wait
+  # Only the fetches: the sites and the clipboard run on in the background.
+  wait "${fetches[@]}"
   for name in "${kept[@]}"; do
     cmp -s "$slow_folder/$name" "$work/slow-served/$name" || fail "$name is not the whole page the site serves"
   done
