@@ -14,6 +14,12 @@ namespace {
 
 constexpr std::size_t kFailedPagesListed = 30;
 
+// Every download the window starts; stopped when the window closes.
+DownloadStop& WindowDownloads() {
+  static DownloadStop stop;
+  return stop;
+}
+
 }  // namespace
 
 int ProgressPosition(int finished, int total) {
@@ -39,6 +45,8 @@ PageTarget WindowPageTarget(int page) {
                     ConcatText(SaveFolder(), IntToText(page), ".jpg")};
 }
 
+bool StopWindowDownloads(std::chrono::milliseconds bound) { return WindowDownloads().Stop(bound); }
+
 void LaunchDownload(std::int32_t) {
   StartThread(&DownloadPages, 0);
   PumpingDelay(10);
@@ -54,6 +62,7 @@ void DownloadPages(std::int32_t) {
   settings.threads = std::clamp<int>(TextToInt(GetText(Control::编辑框_线程数)), 1, kMaxThreads);
   // The window replaces pages of the same name, as a fresh download should.
   settings.keep_complete = false;
+  settings.stop = &WindowDownloads();
 
   const auto on_finished = [](const PageOutcome&, int finished) {
     SetText(Control::进度标签, IntToText(finished));
