@@ -1,6 +1,8 @@
 # GoogleTest for both targets and the Wine fixture for the Windows build.
 
-if(WIN32)
+if(FOLIVEX_HOST_TOOLS)
+  # Support programs only: no GoogleTest, no Wine.
+elseif(WIN32)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
@@ -39,7 +41,7 @@ function(folivex_test name)
   endif()
 endfunction()
 
-if(WIN32)
+if(WIN32 AND NOT FOLIVEX_HOST_TOOLS)
   add_test(NAME wine_start COMMAND sh ${CMAKE_SOURCE_DIR}/cmake/wine-start.sh ${CMAKE_BINARY_DIR})
   add_test(NAME wine_stop COMMAND sh ${CMAKE_SOURCE_DIR}/cmake/wine-stop.sh ${CMAKE_BINARY_DIR})
   set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)

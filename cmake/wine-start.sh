@@ -12,20 +12,7 @@ exec >"$log" 2>&1 </dev/null
 
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "creating $WINEPREFIX"
-  mkdir -p "$WINEPREFIX"
-  "$FOLIVEX_WINE" wineboot -i || { echo "wineboot -i failed"; exit 1; }
-  "$wineserver" -w
-  # Debian's Wine does not read its own font folder: copy the fonts in, or
-  # title-bar buttons and Tahoma are missing.
-  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
-  cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-  # Wine draws its own title bar and frame, so screenshots without a window
-  # manager show them.
-  "$FOLIVEX_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f
-  "$wineserver" -w
-fi
+FOLIVEX_WINE=$FOLIVEX_WINE sh "$(dirname "$0")/wine-prefix.sh" || exit 1
 
 if [ -z "${FOLIVEX_KEEP_DISPLAY:-}" ]; then
   if [ -f "$build/wine-xvfb.pid" ] && kill -0 "$(cat "$build/wine-xvfb.pid")" 2>/dev/null; then
@@ -45,4 +32,12 @@ fi
 
 "$wineserver" -p30 || true
 "$FOLIVEX_WINE" wineboot || { echo "wineboot failed"; exit 1; }
+
+# The prefix trusts the build tree's test authority as Windows trusts any
+# root: in the machine's Root store. The HTTPS sample site (built for the
+# host) issues its certificates from it; an authority still valid for a day
+# is kept, so this is the same root run after run.
+host_site="$build/host/tests/folivex-sample-site"
+ca=$("$host_site" --tls "$build/test-ca" --authority-only) || { echo "no test authority"; exit 1; }
+"$FOLIVEX_WINE" "$build/tests/folivex-cert-tool.exe" trust "$ca" || { echo "the prefix does not trust $ca"; exit 1; }
 echo "wine ready"

@@ -4,7 +4,8 @@
 #
 #   prepare_machine GROUP...    the packages of these groups:
 #     run       building folivex-dl and the sample site natively (the demo)
-#     windows   the MinGW-w64 cross build and Wine with a Chinese locale
+#     windows   the MinGW-w64 cross build and Wine with Chinese and English
+#               locales
 #               (scripts/run --gui, the Windows tests)
 #     test      every other test, benchmark and fuzzing tool
 #     package   building and checking the release packages
@@ -80,14 +81,23 @@ prepare_machine() {
       return 1
     }
   fi
-  # Wine shows Chinese text only under a Chinese locale.
-  if [ $wine -eq 1 ] && ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then
+  # Wine shows Chinese text under a Chinese locale; the window's end-to-end
+  # test also runs under an English one.
+  local locale missing_locales=()
+  if [ $wine -eq 1 ]; then
+    for locale in zh_CN en_US; do
+      locale -a 2>/dev/null | grep -qi "^$locale.utf8$" || missing_locales+=("$locale")
+    done
+  fi
+  if [ ${#missing_locales[@]} -gt 0 ]; then
     if [ "$(id -u)" -eq 0 ]; then
-      sed -i 's/^# *zh_CN.UTF-8 UTF-8/zh_CN.UTF-8 UTF-8/' /etc/locale.gen
-      grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >>/etc/locale.gen
+      for locale in "${missing_locales[@]}"; do
+        sed -i "s/^# *$locale.UTF-8 UTF-8/$locale.UTF-8 UTF-8/" /etc/locale.gen
+        grep -q "^$locale.UTF-8 UTF-8" /etc/locale.gen || echo "$locale.UTF-8 UTF-8" >>/etc/locale.gen
+      done
       locale-gen >/dev/null
     else
-      echo "warning: no zh_CN.UTF-8 locale; Chinese text under Wine will not render" >&2
+      echo "warning: missing locales ${missing_locales[*]}.UTF-8; Wine's Chinese text and the English window test need them" >&2
     fi
   fi
   mkdir -p build

@@ -67,6 +67,10 @@ void SetText(Control control, const Text& text);
 void SetPicture(Control control, const Bytes& image);
 void SetPosition(Control control, int value);
 
+// A message box owned by the installed host's window; ownerless when there
+// is no host.
+void ShowWindowMessage(const Text& text);
+
 // Installs the host that GetText, SetText, SetPicture and SetPosition act on.
 void UseControls(std::shared_ptr<ControlHost> host);
 std::shared_ptr<ControlHost> CurrentControls();

@@ -14,6 +14,12 @@ namespace {
 
 constexpr std::size_t kFailedPagesListed = 30;
 
+// Every download the window starts; stopped when the window closes.
+DownloadStop& WindowDownloads() {
+  static DownloadStop stop;
+  return stop;
+}
+
 }  // namespace
 
 int ProgressPosition(int finished, int total) {
@@ -40,6 +46,8 @@ PageTarget WindowPageTarget(int page) {
                     ConcatText(SaveFolder(), IntToText(page), ".", extension)};
 }
 
+bool StopWindowDownloads(std::chrono::milliseconds bound) { return WindowDownloads().Stop(bound); }
+
 void LaunchDownload(std::int32_t) {
   StartThread(&DownloadPages, 0);
   PumpingDelay(10);
@@ -57,6 +65,7 @@ void DownloadPages(std::int32_t) {
   settings.keep_complete = false;
   // Picture requests name the book page, as a browser's do.
   settings.fetch.referer = GbkToUtf8(GetText(Control::书籍地址框));
+  settings.stop = &WindowDownloads();
 
   const auto on_finished = [](const PageOutcome&, int finished) {
     SetText(Control::进度标签, IntToText(finished));

@@ -3,6 +3,7 @@
 // bar count the pages, and tells the user how it ended.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "download/page_download.h"
@@ -20,6 +21,11 @@ void LaunchDownload(std::int32_t unused);
 // SaveFolder + n + "." + the extension of its real format, both read afresh
 // for every page, with 书籍地址框 as the Referer. The argument is not used.
 void DownloadPages(std::int32_t unused);
+
+// Stops every download the window started, for the window's closing: the
+// pages in flight are abandoned and, within `bound`, none is left half
+// written (see DownloadStop). False when a write still ran at the bound.
+bool StopWindowDownloads(std::chrono::milliseconds bound);
 
 // Where page n of the analysed book comes from and goes, as they are now:
 // 下载绝对地址框 + n + "." + PageExtension() and SaveFolder + n + "." + the

@@ -8,6 +8,7 @@
 
 #include "app/controls.h"
 #include "image/image_format.h"
+#include "platform/services.h"
 
 namespace folivex {
 namespace {
@@ -150,6 +151,14 @@ void SetPicture(Control control, const Bytes& image) {
 
 void SetPosition(Control control, int value) {
   if (const auto host = CurrentControls()) host->SetPosition(control, value);
+}
+
+void ShowWindowMessage(const Text& text) {
+  if (const auto host = CurrentControls()) {
+    host->ShowOwnedMessage(text);
+  } else {
+    ShowMessage(text);
+  }
 }
 
 }  // namespace folivex

@@ -5,9 +5,10 @@
 
 namespace folivex {
 
-// Runs once after the message loop has ended: releases `SaveFolder`. A
-// page worker still running afterwards keeps the copy it holds and reads an
-// empty folder next.
+// Runs once after the message loop has ended: stops the window's downloads
+// (waiting up to 5 s for pages being written, so none is left half written)
+// and releases `SaveFolder`. A page worker still running afterwards keeps
+// the copy it holds and reads an empty folder next.
 void ExitCleanup();
 
 }  // namespace folivex

@@ -36,7 +36,8 @@ void AnalyzeBook() {
   SetText(Control::书籍地址框, ClipboardText());
   const BookAnalysis analysis = AnalyzeBookInWindow(ProgramFolder());
   if (analysis.problem != AnalysisProblem::None) {
-    ShowMessage(AnalysisProblemText(analysis.problem, GetText(Control::书籍地址框)));
+    // Owned by the window: it takes no input until the box is closed.
+    ShowWindowMessage(AnalysisProblemText(analysis.problem, GetText(Control::书籍地址框)));
   }
 }
 

@@ -68,6 +68,7 @@ RunSetup PrepareRun(const CliOptions& options) {
     fetch.connect_timeout_ms = *options.timeout_seconds * 1000;
     fetch.idle_timeout_ms = *options.timeout_seconds * 1000;
   }
+  if (options.max_page_bytes) fetch.max_body_bytes = *options.max_page_bytes;
   if (options.user_agent) fetch.user_agent = *options.user_agent;
   if (options.referer) fetch.referer = *options.referer;
   fetch.headers = options.headers;

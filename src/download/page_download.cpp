@@ -112,6 +112,21 @@ std::vector<int> PageRange(int count) {
   return pages;
 }
 
+bool DownloadStop::Stop(std::chrono::milliseconds bound) {
+  stopped_ = true;
+  // Writers hold the lock shared while they check the flag and write: once
+  // it is held here, none is writing, and every later one sees the flag.
+  std::unique_lock lock(writing_, std::defer_lock);
+  return lock.try_lock_for(bound);
+}
+
+bool DownloadStop::WriteUnlessStopped(const std::function<void()>& write) {
+  std::shared_lock lock(writing_);
+  if (stopped_) return false;
+  write();
+  return true;
+}
+
 DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSettings& settings,
                             const PageTargetFor& target_for, const PageFinished& on_finished) {
   DownloadReport report;
@@ -120,9 +135,14 @@ DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSetting
   int finished = 0;
   std::atomic<std::size_t> next{0};
 
+  const Failure stopped{FailureKind::Other, "the download was stopped"};
   auto one_page = [&](int n) {
     PageOutcome outcome;
     outcome.page = n;
+    if (settings.stop && settings.stop->Stopped()) {
+      outcome.failure = stopped;
+      return outcome;
+    }
     const PageTarget target = target_for(n);
     {
       const Text folder = FolderOf(target.path);
@@ -146,7 +166,13 @@ DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSetting
       outcome.failure = RejectPage(fetched);
       if (!outcome.failure) {
         const Text path = WithExtension(target.path, ImageExtension(SniffImage(fetched.body)));
-        const FileResult written = WriteFileAtomically(path, fetched.body);
+        FileResult written;
+        const auto write = [&] { written = WriteFileAtomically(path, fetched.body); };
+        if (settings.stop && !settings.stop->WriteUnlessStopped(write)) {
+          outcome.failure = stopped;
+          return outcome;
+        }
+        if (!settings.stop) write();
         if (written.ok) {
           RemoveOtherPictures(path);
           outcome.status = PageStatus::Saved;
@@ -166,6 +192,10 @@ DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSetting
       }
       std::this_thread::sleep_for(wait);
       pause *= 2;
+      if (settings.stop && settings.stop->Stopped()) {
+        outcome.failure = stopped;
+        return outcome;
+      }
     }
     return outcome;
   };

@@ -2,8 +2,10 @@
 // at once, each page checked, retried and written whole or not at all.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <shared_mutex>
 #include <optional>
 #include <utility>
 #include <string>
@@ -25,6 +27,24 @@ inline constexpr std::chrono::seconds kMaxRetryAfter{30};
 // and is cut to this so a download stays finite.
 inline constexpr int kMaxPages = 100000;
 
+// Ends downloads early from another thread (the window closing): pages not
+// yet written are abandoned, and once Stop has returned true no page of
+// these downloads is being written or will be, so no temporary file of
+// theirs is left behind.
+class DownloadStop {
+ public:
+  // Asks every download given this to stop and waits up to `bound` for the
+  // pages being written to be finished. False when a write still runs then.
+  bool Stop(std::chrono::milliseconds bound);
+  bool Stopped() const { return stopped_; }
+  // Runs `write` unless the downloads were stopped; false when they were.
+  bool WriteUnlessStopped(const std::function<void()>& write);
+
+ private:
+  std::atomic<bool> stopped_{false};
+  std::shared_timed_mutex writing_;
+};
+
 struct DownloadSettings {
   int threads = 1;            // pages in flight at once, 1..kMaxThreads
   // Fetches of one page before it counts as failed; only failures that can
@@ -41,6 +61,8 @@ struct DownloadSettings {
   // A page fetched already (the cover is page 1): when a page's address is
   // this one, its first attempt uses these bytes instead of a request.
   std::optional<std::pair<Text, FetchResult>> prefetched;
+  // When set (and outliving the download), stops it early.
+  DownloadStop* stop = nullptr;
 };
 
 // Where page n comes from and where it goes. Asked afresh for every page,

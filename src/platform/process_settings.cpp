@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/codepage.h"
+#include "platform/window_spec.h"
 
 namespace folivex {
 namespace {
@@ -83,5 +84,8 @@ bool StreamFile::Write(const void* data, std::size_t size) {
   if (std::fwrite(data, 1, size, static_cast<FILE*>(handle_)) != size) failed_ = true;
   return !failed_;
 }
+
+// A host without a window of its own: the box has no owner.
+void ControlHost::ShowOwnedMessage(const Text& text) { ShowMessage(text); }
 
 }  // namespace folivex

@@ -86,6 +86,8 @@ class AppWindow final : public ControlHost {
   void SetText(ControlId control, const Text& text) override;
   void SetPicture(ControlId control, const Bytes& image) override;
   void SetPosition(ControlId control, int value) override;
+  // Owned by this window (the message hook, when set, still wins).
+  void ShowOwnedMessage(const Text& text) override;
 
   // --- Read back from the system (GUI thread) ---
   WindowFacts Facts() const;

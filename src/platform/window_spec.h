@@ -77,6 +77,10 @@ class ControlHost {
   virtual void SetPicture(ControlId control, const Bytes& image) = 0;
   // The bar shows the value clamped to 0..100.
   virtual void SetPosition(ControlId control, int value) = 0;
+  // A message box for the calling (GUI) thread owned by the host's window:
+  // while it is open the window takes no input, so nothing can start behind
+  // it. A host without a window shows an ownerless one (ShowMessage).
+  virtual void ShowOwnedMessage(const Text& text);
 };
 
 }  // namespace folivex

@@ -1,19 +1,44 @@
 #!/usr/bin/env bash
-# Drives the real folivex.exe window under Wine the way a user does: the
+# Drives the real folivex.exe window under Wine the way a user does: a click
+# on the home button opening the explore address in the browser, the
 # book address on the clipboard, a double click on the address box, the
 # cover and title appearing, a click on the download button, the completion
 # box, every page on disk byte for byte as the site serves it, then the
 # window closed by its close box and the exit code checked.
-#   gui_e2e.sh BUILD_DIR FOLIVEX_EXE SAMPLE_SITE_EXE
+#   gui_e2e.sh BUILD_DIR FOLIVEX_EXE SAMPLE_SITE_EXE [OPTIONS]
+#     --https HOST_SITE  the book over HTTPS: the sample site built for the
+#                        host serves it with a certificate of the test root
+#                        that the prefix trusts (see wine-start.sh)
+#     --locale LOCALE    run the program under another locale (e.g.
+#                        en_US.UTF-8), in a prefix of its own made under it,
+#                        with font links to the CJK font
+#     --name NAME        names the work folder and the screenshots (gui-e2e)
+#     --close-mid-download  end by closing the window while a slow book
+#                        downloads: the folder must then hold whole pages only
 # Needs the build tree's Wine started (wine-start.sh, the "wine" fixture).
-# Leaves build/<dir>/artifacts/gui-e2e.png (the window after the download)
-# and gui-e2e-message.png (the screen with the completion box); on failure
-# gui-e2e-failure.png and the step that failed.
+# Leaves build/<dir>/artifacts/NAME.png (the window after the download)
+# and NAME-message.png (the screen with the completion box); on failure
+# NAME-failure.png and the step that failed.
 set -u
 
 build=$1
 folivex_exe=$2
 site_exe=$3
+shift 3
+host_site=
+run_locale=
+run_name=gui-e2e
+close_mid_download=
+slow_pid=
+while [ $# -gt 0 ]; do
+  case $1 in
+    --https) host_site=$2; shift 2 ;;
+    --locale) run_locale=$2; shift 2 ;;
+    --name) run_name=$2; shift 2 ;;
+    --close-mid-download) close_mid_download=yes; shift ;;
+    *) echo "gui_e2e.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+done
 
 pages=8
 # The sample site's default title, as the folder name beside the program.
@@ -21,12 +46,14 @@ title='春天的画册'
 # Client-area places of the controls that are clicked or looked at.
 url_box_centre=(292 24)     # 书籍地址框 192,8 200x32
 button_centre=(568 128)     # 按钮2 528,105 80x47
+home_centre=(224 128)       # 主页按钮 184,104 80x48
+explore_address='http://www.folivex.com/explore/'
 cover_box=(16 8 116 160)    # 封面框 inside 图片框1 at 16,8
 bar_box=(222 59 234 32)     # 进度条
 title_box=(432 7 192 32)    # 书名框
 
 artifacts="$build/artifacts"
-work="$build/gui-e2e"
+work="$build/$run_name"
 started=$(date +%s%N)
 step="starting"
 
@@ -60,7 +87,7 @@ window_shot() { xwd -id "$1" -silent 2>/dev/null | convert xwd:- "png:$2" 2>/dev
 fail() {
   log "FAILED at step '$step': $*"
   if [ -n "${DISPLAY:-}" ]; then
-    screen_shot "$artifacts/gui-e2e-failure.png" && log "screen at the failure: $artifacts/gui-e2e-failure.png"
+    screen_shot "$artifacts/$run_name-failure.png" && log "screen at the failure: $artifacts/$run_name-failure.png"
   fi
   exit 1
 }
@@ -79,6 +106,16 @@ cleanup() {
     kill "$site_pid" 2>/dev/null
     sleep 0.5
     kill -9 "$site_pid" 2>/dev/null
+  fi
+  if [ -n "$slow_pid" ]; then
+    exec 4>&- 2>/dev/null
+    sleep 1
+    kill "$slow_pid" 2>/dev/null
+  fi
+  # The other locale's prefix has a wineserver of its own.
+  if [ -n "$run_locale" ]; then
+    timeout 20 "$wineserver" -k >/dev/null 2>&1
+    timeout 20 "$wineserver" -w >/dev/null 2>&1
   fi
   true
 }
@@ -118,7 +155,7 @@ near() {
 
 # --- Tools and the build tree's Wine -------------------------------------
 step="checking tools"
-for tool in xdotool xclip xwd convert import curl cmp mkfifo ps; do
+for tool in xdotool xclip xwd convert import curl cmp mkfifo ps iconv; do
   command -v "$tool" >/dev/null || fail "$tool is not installed"
 done
 [ -f "$build/wine-env.sh" ] || fail "$build/wine-env.sh is missing (not a Windows build tree)"
@@ -131,7 +168,35 @@ xdotool getmouselocation >/dev/null 2>&1 || fail "display $DISPLAY does not answ
 
 rm -rf "$work"
 mkdir -p "$work/program" "$artifacts" || fail "cannot create $work"
-rm -f "$artifacts"/gui-e2e*.png
+rm -f "$artifacts/$run_name.png" "$artifacts/$run_name-message.png" "$artifacts/$run_name-failure.png"
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+# Everything from here on runs under the tree's prefix, unless another
+# locale asks for a prefix of its own.
+# (A command, not a function: started in the background, the program's own
+# process must be the one whose pid the window carries.)
+run_program=("$build/wine-run")
+if [ -n "$run_locale" ]; then
+  step="preparing a prefix for $run_locale"
+  locale -a 2>/dev/null | grep -qix "$(printf '%s' "$run_locale" | sed 's/UTF-8/utf8/I')" ||
+    fail "the locale $run_locale is not generated (scripts/lib/prepare.sh makes it)"
+  # A prefix runs under the locale that made it, with its own wineserver.
+  export LANG=$run_locale LC_ALL=$run_locale
+  export WINEPREFIX="$build/wineprefix-${run_locale%%.*}"
+  FOLIVEX_WINE=$FOLIVEX_WINE sh "$(dirname "$0")/../../cmake/wine-prefix.sh" --font-links \
+    >"$work/prefix.log" 2>&1 || fail "cannot make $WINEPREFIX: $(tail -n 3 "$work/prefix.log")"
+  # Its background services write to a log, never to this script's pipes.
+  sh -c 'exec >"$1" 2>&1 </dev/null; "$2" -p30; exec "$3" wineboot' sh "$work/wine-start.log" \
+    "$wineserver" "$FOLIVEX_WINE" || fail "wineboot failed in $WINEPREFIX"
+  run_program=("$FOLIVEX_WINE")
+  log "prefix $WINEPREFIX under $LANG"
+fi
+# Wine's shell opens web addresses with winebrowser, which runs the first
+# program of its Browsers list: here a stand-in that only writes down the
+# address, so the home button's shell call is seen and nothing is fetched.
+if ! printf '#!/bin/sh\nprintf "%%s\\n" "$*" >>"%s"\n' "$work/browser-opened.txt" >"$work/browser-stand-in" ||
+  ! chmod +x "$work/browser-stand-in"; then
+  fail "cannot write the browser stand-in"
+fi
 # The program saves its books beside itself.
 cp "$folivex_exe" "$work/program/folivex.exe" || fail "cannot copy folivex.exe"
 log "display $DISPLAY, program in $work/program"
@@ -139,8 +204,17 @@ log "display $DISPLAY, program in $work/program"
 # --- The sample site --------------------------------------------------------
 step="starting the sample site"
 mkfifo "$work/site-input" || fail "mkfifo failed"
-"$build/wine-run" "$site_exe" --pages "$pages" --until-stdin-closes \
-  <"$work/site-input" >"$work/site.out" 2>"$work/site.err" &
+cacert=()
+if [ -n "$host_site" ]; then
+  # Served natively over TLS; the revocation list at the certificate's
+  # distribution point comes from the same process.
+  "$host_site" --tls "$build/test-ca" --pages "$pages" --until-stdin-closes \
+    <"$work/site-input" >"$work/site.out" 2>"$work/site.err" &
+  cacert=(--cacert "$build/test-ca/ca.pem")
+else
+  "$build/wine-run" "$site_exe" --pages "$pages" --until-stdin-closes \
+    <"$work/site-input" >"$work/site.out" 2>"$work/site.err" &
+fi
 site_pid=$!
 # Held open until the end; closing it stops the site.
 exec 3>"$work/site-input"
@@ -148,12 +222,14 @@ poll 60 grep -q '^http' "$work/site.out" ||
   fail "the site printed no address within 60 s: $(cat "$work/site.err")"
 book_url=$(head -n 1 "$work/site.out" | tr -d '\r')
 image_base=${book_url%index.html}files/mobile/
-curl -fsS -o /dev/null --max-time 10 "$book_url" || fail "the book page $book_url does not load"
+curl "${cacert[@]}" -fsS -o /dev/null --max-time 10 "$book_url" || fail "the book page $book_url does not load"
 log "site: $book_url ($pages pages)"
 
 # --- The program's window ---------------------------------------------------
 step="starting folivex.exe"
-"$build/wine-run" "$work/program/folivex.exe" >"$work/folivex.out" 2>&1 &
+"${run_program[@]}" reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /d "$work/browser-stand-in" /f \
+  >/dev/null 2>&1 || fail "cannot name the browser stand-in in the prefix"
+"${run_program[@]}" "$work/program/folivex.exe" >"$work/folivex.out" 2>&1 &
 app_pid=$!
 
 find_app_window() {
@@ -199,17 +275,59 @@ log "client area at +$frame_x+$frame_y of the frame"
 
 # click_client X Y [REPEAT]: clicks at client coordinates of the window.
 click_client() {
-  xdotool mousemove --sync $((win_x + frame_x + $1)) $((win_y + frame_y + $2)) &&
-    sleep 0.2 &&
+  # Without --sync: it waits for a motion, and there is none when the
+  # pointer already rests there (a second click on the same box).
+  xdotool mousemove $((win_x + frame_x + $1)) $((win_y + frame_y + $2)) &&
+    sleep 0.3 &&
     xdotool click --repeat "${3:-1}" --delay 120 1
 }
 
+# --- 主页按钮: the shell opens the explore address -----------------------------
+step="clicking 主页按钮"
+click_client "${home_centre[@]}" || fail "xdotool could not click"
+home_opened() { grep -qxF "$explore_address" "$work/browser-opened.txt" 2>/dev/null; }
+poll 30 home_opened ||
+  fail "the shell did not open $explore_address (the stand-in saw: $(cat "$work/browser-opened.txt" 2>/dev/null))"
+log "主页按钮 opened $explore_address"
+
+# put_on_clipboard TEXT: the X clipboard (which is Wine's) holds TEXT.
+put_on_clipboard() {
+  if [ -n "$clip_pid" ]; then kill "$clip_pid" 2>/dev/null; fi
+  printf '%s' "$1" | xclip -quiet -selection clipboard -i >/dev/null 2>&1 &
+  clip_pid=$!
+  clipboard_holds() { [ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]; }
+  poll 10 clipboard_holds "$1"
+}
+message_boxes() { xdotool search --all --onlyvisible --pid "$app_pid" --name '信息：' 2>/dev/null; }
+
+# --- A failed analysis: its box is owned by the window ----------------------------
+# While the box is open the window takes no input: a second double click
+# must not start a second analysis (and a second box) inside the first.
+step="putting a missing page's address on the clipboard"
+put_on_clipboard "${book_url%index.html}missing.html" || fail "the X clipboard does not hold the address"
+step="double-clicking 书籍地址框 for a missing page"
+click_client "${url_box_centre[@]}" 2 || fail "xdotool could not click"
+one_box() { [ "$(message_boxes | wc -l)" -eq 1 ]; }
+poll 30 one_box || fail "no failure box after analysing a missing page"
+failure_box=$(message_boxes)
+log "failure box $failure_box shown"
+step="double-clicking 书籍地址框 behind the failure box"
+click_client "${url_box_centre[@]}" 2 || fail "xdotool could not click"
+sleep 3
+[ "$(message_boxes | wc -l)" -eq 1 ] ||
+  fail "a second analysis ran behind the failure box ($(message_boxes | wc -l) boxes open)"
+step="closing the failure box"
+timeout 5 xdotool windowfocus --sync "$failure_box" 2>/dev/null
+xdotool key Return
+log "Return sent to the failure box"
+no_box() { [ -z "$(message_boxes)" ]; }
+poll 10 no_box || fail "the failure box does not close"
+log "failure box owned by the window: a second double click started nothing"
+
 # --- Analysis: clipboard, double click, title folder, cover --------------------
 step="putting the book address on the clipboard"
-printf '%s' "$book_url" | xclip -quiet -selection clipboard -i >/dev/null 2>&1 &
-clip_pid=$!
-clipboard_ready() { [ "$(xclip -o -selection clipboard 2>/dev/null)" = "$book_url" ]; }
-poll 10 clipboard_ready || fail "the X clipboard does not hold the book address"
+put_on_clipboard "$book_url" || fail "the X clipboard does not hold the book address"
+log "book address on the clipboard"
 
 step="double-clicking 书籍地址框"
 click_client "${url_box_centre[@]}" 2 || fail "xdotool could not click"
@@ -263,12 +381,12 @@ message_painted() {
 step="waiting for the completion box to paint"
 poll 15 message_painted || fail "the completion box did not paint within 15 s"
 sleep 0.5
-screen_shot "$artifacts/gui-e2e-message.png" || fail "screenshot failed"
+screen_shot "$artifacts/$run_name-message.png" || fail "screenshot failed"
 
 step="comparing the pages with the site"
 for n in $(seq 1 "$pages"); do
   [ -f "$folder/$n.jpg" ] || fail "page $n.jpg is missing"
-  curl -fsS --max-time 20 -o "$work/served-$n.jpg" "$image_base$n.jpg" || fail "the site did not serve page $n"
+  curl "${cacert[@]}" -fsS --max-time 20 -o "$work/served-$n.jpg" "$image_base$n.jpg" || fail "the site did not serve page $n"
   cmp -s "$folder/$n.jpg" "$work/served-$n.jpg" ||
     fail "page $n.jpg ($(stat -c %s "$folder/$n.jpg") bytes) differs from what the site serves ($(stat -c %s "$work/served-$n.jpg") bytes)"
 done
@@ -309,8 +427,35 @@ bar_full() {
 step="checking the full progress bar"
 poll 15 bar_full || fail "the progress bar is not full after the download"
 cover_in "$work/window-done.png" || fail "the cover is gone after the download"
-cp "$work/window-done.png" "$artifacts/gui-e2e.png" || fail "cannot keep the screenshot"
-log "window with cover and full bar: $artifacts/gui-e2e.png"
+cp "$work/window-done.png" "$artifacts/$run_name.png" || fail "cannot keep the screenshot"
+log "window with cover and full bar: $artifacts/$run_name.png"
+
+# --- Closing the window during a download ------------------------------------------
+# ASCII: the Windows site's command line reaches it in the system's code page.
+slow_title='Slow book'
+slow_pages=40
+if [ -n "$close_mid_download" ]; then
+  step="starting a slow site"
+  mkfifo "$work/slow-input" || fail "mkfifo failed"
+  # About 2 s a page: several pages are always in flight.
+  "$build/wine-run" "$site_exe" --pages "$slow_pages" --size 120000 --rate 60000 --title "$slow_title" \
+    --until-stdin-closes <"$work/slow-input" >"$work/slow.out" 2>"$work/slow.err" &
+  slow_pid=$!
+  exec 4>"$work/slow-input"
+  poll 60 grep -q '^http' "$work/slow.out" || fail "the slow site printed no address: $(cat "$work/slow.err")"
+  slow_url=$(head -n 1 "$work/slow.out" | tr -d '\r')
+  put_on_clipboard "$slow_url" || fail "the X clipboard does not hold the slow book's address"
+  click_client "${url_box_centre[@]}" 2 || fail "xdotool could not click"
+  slow_folder="$work/program/$slow_title"
+  poll 60 test -d "$slow_folder" || fail "no folder '$slow_title' after analysing the slow book"
+  # The cover is shown once the analysis is done; then the download starts.
+  sleep 1
+  click_client "${button_centre[@]}" || fail "xdotool could not click"
+  some_pages() { [ "$(find "$slow_folder" -maxdepth 1 -name '[1-9]*.jpg' | wc -l)" -ge 3 ]; }
+  step="waiting for the slow book's first pages"
+  poll 60 some_pages || fail "no pages of the slow book within 60 s"
+  log "closing the window with $(find "$slow_folder" -maxdepth 1 -type f | wc -l) files in the slow book's folder"
+fi
 
 # --- Closing the window -----------------------------------------------------------
 step="closing the window"
@@ -324,4 +469,33 @@ code=$?
 app_pid=
 [ "$code" -eq 0 ] || fail "folivex.exe exited with code $code"
 log "folivex.exe exited with code 0"
-echo "gui e2e: passed"
+
+if [ -n "$close_mid_download" ]; then
+  # The pages in flight were abandoned: no temporary, only whole pages, each
+  # what the site serves, and fewer than the book has.
+  step="checking the slow book's folder"
+  slow_base=${slow_url%index.html}files/mobile/
+  kept=()
+  while IFS= read -r file; do
+    name=${file##*/}
+    [ "$name" = .folivex-book ] && continue
+    [[ $name =~ ^([1-9][0-9]*)\.jpg$ ]] || fail "left in the book folder after closing: $name"
+    kept+=("$name")
+  done < <(find "$slow_folder" -mindepth 1 -maxdepth 1)
+  # The site paces every answer: fetch the pages at once.
+  mkdir -p "$work/slow-served"
+  fetches=()
+  for name in "${kept[@]}"; do
+    curl -fsS --max-time 60 -o "$work/slow-served/$name" "$slow_base$name" &
+    fetches+=($!)
+  done
+  # Only the fetches: the sites and the clipboard run on in the background.
+  wait "${fetches[@]}"
+  for name in "${kept[@]}"; do
+    cmp -s "$slow_folder/$name" "$work/slow-served/$name" || fail "$name is not the whole page the site serves"
+  done
+  whole=${#kept[@]}
+  [ "$whole" -lt "$slow_pages" ] || fail "the whole book came before the window closed; nothing was in flight"
+  log "after closing mid-download: $whole whole pages, nothing else"
+fi
+echo "$run_name: passed"

@@ -341,6 +341,17 @@ TEST_F(CliRunTest, AnOutputFolderWhoseLastCharacterEndsInTheSeparatorByte) {
             site_.PageBytes("a", 2));
 }
 
+TEST_F(CliRunTest, MaxPageSizeRefusesLargerPagesOnce) {
+  site_.AddBook({.id = "a", .title = "Alpha", .pages = 3, .page_size = 8192});
+  ASSERT_TRUE(site_.Start()) << site_.error();
+  EXPECT_EQ(Run({"--max-page-size", "4K", "--overwrite", site_.BookUrl("a")}), kExitFailed);
+  // Too large does not heal: each page is asked once, none is written.
+  for (int n = 2; n <= 3; ++n) {
+    EXPECT_EQ(site_.ImageRequests("a", n), 1) << n;
+    EXPECT_FALSE(fs::exists(Page("Alpha", n))) << n;
+  }
+}
+
 TEST_F(CliRunTest, BadCommandLinesExitWithTwo) {
   EXPECT_EQ(RunCli({}), kExitUsage);
   const fs::path file = out_.root() / "a-file";

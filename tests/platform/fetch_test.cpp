@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/services.h"
+#include "support/system_expectations.h"
 #include "support/test_server.h"
 
 namespace folivex {
@@ -246,6 +247,38 @@ TEST_F(FetchLive, OversizedHeaderBlockIsABadResponse) {
     EXPECT_EQ(result.failure->kind, FailureKind::BadResponse) << Why(result);
     EXPECT_NE(Why(result).find("header block too large"), std::string::npos) << Why(result);
     EXPECT_FALSE(Retryable(*result.failure));
+  }
+}
+
+// A declared length that does not match the body, the connection closed
+// after it: a longer declaration is a cut body on every system; a shorter
+// one is read up to the declaration or, on a system that reads to the close,
+// whole.
+TEST_F(FetchLive, ContentLengthThatDoesNotMatchTheBody) {
+  const std::string body(6000, 'c');
+  struct Case {
+    const char* name;
+    long long declared;
+    bool completed;
+    std::size_t received;
+  } cases[] = {
+      {"declared too long", 6100, false, 6000},
+      {"declared too short", 5900, true,
+       System().reads_past_short_content_length ? std::size_t{6000} : std::size_t{5900}},
+  };
+  int number = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = "/length/" + std::to_string(++number);
+    server_.Serve(path, Response::Ok(body, "application/octet-stream")
+                            .With({.content_length = c.declared}));
+    const FetchResult result = Fetch(server_.Url(path));
+    EXPECT_EQ(result.Completed(), c.completed) << Why(result);
+    if (!c.completed) {
+      EXPECT_EQ(result.failure->kind, FailureKind::CutShort) << Why(result);
+    }
+    EXPECT_EQ(result.status, 200);
+    EXPECT_EQ(AsString(result.body), body.substr(0, c.received));
   }
 }
 

@@ -78,7 +78,7 @@ void SampleSite::SetBookPageFault(const std::string& id, PageFault fault) {
 }
 
 std::string SampleSite::BaseUrl(const std::string& id) const {
-  return "http://127.0.0.1:" + std::to_string(server_.port()) + "/" + id + "/";
+  return server_.Url("/" + id + "/");
 }
 
 std::string SampleSite::ImageUrl(const std::string& id, int page) const {

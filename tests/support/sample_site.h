@@ -91,6 +91,10 @@ class SampleSite {
   SampleSite(const SampleSite&) = delete;
   SampleSite& operator=(const SampleSite&) = delete;
 
+  // Serve HTTPS with these PEM files; call before Start (Linux only).
+  void UseTls(std::string cert_file, std::string key_file) {
+    server_.UseTls(std::move(cert_file), std::move(key_file));
+  }
   bool Start(int port = 0);
   void Stop() { server_.Stop(); }
   const std::string& error() const { return server_.error(); }
@@ -100,7 +104,8 @@ class SampleSite {
   void SetPageFault(const std::string& id, int page, PageFault fault);
   void SetBookPageFault(const std::string& id, PageFault fault);
 
-  // "http://127.0.0.1:PORT/<id>/", ending with a slash.
+  // "http://127.0.0.1:PORT/<id>/" (https once the server uses TLS), ending
+  // with a slash.
   std::string BaseUrl(const std::string& id) const;
   // The address a user copies: BASE + "index.html".
   std::string BookUrl(const std::string& id) const { return BaseUrl(id) + "index.html"; }

@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/sample_site.h"
 
@@ -33,6 +35,15 @@ const char kHelp[] =
     "  --png-page N      page N's picture is a PNG, served as n.jpg\n"
     "  --jpeg-trailer T  bytes T after the end marker of every JPEG picture\n"
     "  --referer-check   pictures answer 403 unless the Referer is the book page\n"
+    "  --tls DIR         serve HTTPS with a certificate issued for 127.0.0.1 by the\n"
+    "                    test authority in DIR (made there unless one valid for\n"
+    "                    another day is there), whose revocation list a second,\n"
+    "                    plain server answers at the certificate's distribution\n"
+    "                    point; Linux only\n"
+    "  --revoked         the revocation list names the server's certificate\n"
+    "  --crl-gone        the distribution point names a port nobody listens on\n"
+    "  --authority-only  with --tls: make or keep the authority, print the path\n"
+    "                    of its certificate and stop\n"
     "  --until-stdin-closes\n"
     "                    stop when standard input reaches its end; without this\n"
     "                    the server runs until it is killed\n"
@@ -64,6 +75,8 @@ int main(int argc, char** argv) {
   long long png_page = 0;
   std::string jpeg_trailer;
   bool referer_check = false;
+  std::string tls_folder;
+  bool revoked = false, crl_gone = false, authority_only = false;
   for (int i = 1; i < argc; ++i) {
     if (NumberArgument(argc, argv, i, "--port", port) ||
         NumberArgument(argc, argv, i, "--books", books) ||
@@ -89,6 +102,14 @@ int main(int argc, char** argv) {
       jpeg_trailer = argv[++i];
     } else if (std::strcmp(argv[i], "--referer-check") == 0) {
       referer_check = true;
+    } else if (std::strcmp(argv[i], "--tls") == 0 && i + 1 < argc) {
+      tls_folder = argv[++i];
+    } else if (std::strcmp(argv[i], "--revoked") == 0) {
+      revoked = true;
+    } else if (std::strcmp(argv[i], "--crl-gone") == 0) {
+      crl_gone = true;
+    } else if (std::strcmp(argv[i], "--authority-only") == 0) {
+      authority_only = true;
     } else if (std::strcmp(argv[i], "--until-stdin-closes") == 0) {
       until_stdin_closes = true;
     } else if (std::strcmp(argv[i], "--help") == 0) {
@@ -105,10 +126,56 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  // The revocation list is served over plain HTTP, as certificate checks
+  // fetch it; the certificate can only name its address once that server
+  // listens, so the certificate is issued here, at every start.
+  folivex::TestServer crl_server;
+  std::string certificate_folder;
+  folivex::TestCertificates certificates;
+  if (!tls_folder.empty()) {
+    std::string error;
+    folivex::TestAuthority authority;
+    if (!folivex::MakeTestAuthority(tls_folder, &authority, &error)) {
+      std::fprintf(stderr, "folivex-sample-site: %s\n", error.c_str());
+      return 1;
+    }
+    if (authority_only) {
+      std::printf("%s\n", authority.ca_file.c_str());
+      return 0;
+    }
+    if (!crl_server.Start()) {
+      std::fprintf(stderr, "folivex-sample-site: %s\n", crl_server.error().c_str());
+      return 1;
+    }
+    std::string crl_url = crl_server.Url("/test-ca.crl");
+    if (crl_gone) {
+      // A port that was free a moment ago and is closed again.
+      folivex::TestServer gone;
+      if (gone.Start()) crl_url = gone.Url("/test-ca.crl");
+    }
+    certificate_folder = (std::filesystem::temp_directory_path() /
+                          ("folivex-site-tls-" + std::to_string(crl_server.port())))
+                             .string();
+    std::vector<std::string> listed;
+    if (!folivex::IssueServerCertificate(authority, certificate_folder, crl_url, &certificates,
+                                         &error)) {
+      std::fprintf(stderr, "folivex-sample-site: %s\n", error.c_str());
+      return 1;
+    }
+    if (revoked) listed.push_back(certificates.cert_file);
+    const std::optional<std::string> crl = folivex::MakeRevocationList(authority, listed, &error);
+    if (!crl) {
+      std::fprintf(stderr, "folivex-sample-site: %s\n", error.c_str());
+      return 1;
+    }
+    crl_server.Serve("/test-ca.crl", folivex::Response::Ok(*crl, "application/pkix-crl"));
+  }
+
   folivex::SiteOptions options;
   options.latency = std::chrono::milliseconds(latency);
   options.bytes_per_second = rate;
   folivex::SampleSite site(options);
+  if (!certificate_folder.empty()) site.UseTls(certificates.cert_file, certificates.key_file);
   for (long long n = 1; n <= books; ++n) {
     folivex::BookSpec book;
     book.id = "book" + std::to_string(n);
@@ -144,5 +211,10 @@ int main(int argc, char** argv) {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
   }
   site.Stop();
+  crl_server.Stop();
+  if (!certificate_folder.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(certificate_folder, ignored);
+  }
   return 0;
 }

@@ -112,8 +112,27 @@ struct TestCertificates {
   std::string cert_file;  // server certificate for 127.0.0.1 and localhost, signed by the CA
   std::string key_file;
 };
-// Makes a fresh CA and server certificate in `folder` with the openssl
-// command (Linux only; false with a reason elsewhere or on failure).
+// A certificate authority for tests: ca.pem and ca.key in `folder`. One
+// already there and valid for another day is kept, so a system told to
+// trust it keeps trusting what it issues. Made with the openssl command
+// (Linux only; false with a reason elsewhere or on failure).
+struct TestAuthority {
+  std::string ca_file;
+  std::string key_file;
+};
+bool MakeTestAuthority(const std::string& folder, TestAuthority* out, std::string* error);
+// A server certificate for 127.0.0.1 and localhost in `folder`, signed by
+// the authority, with a random serial. A non-empty `crl_url` becomes its CRL
+// distribution point, where a client checks whether it was revoked.
+bool IssueServerCertificate(const TestAuthority& authority, const std::string& folder,
+                            const std::string& crl_url, TestCertificates* out, std::string* error);
+// A certificate revocation list of the authority (DER), valid from an hour
+// ago for two days, listing the certificates in the given PEM files.
+std::optional<std::string> MakeRevocationList(const TestAuthority& authority,
+                                              const std::vector<std::string>& revoked,
+                                              std::string* error);
+// A fresh authority and a server certificate without a distribution point,
+// all in `folder`.
 bool MakeTestCertificates(const std::string& folder, TestCertificates* out, std::string* error);
 
 // A byte-level client for checking what a server really puts on the wire.

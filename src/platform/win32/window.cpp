@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/process_settings.h"
 #include "platform/window.h"
 #include "platform/win32/wide_text.h"
 
@@ -863,6 +864,14 @@ std::optional<Rgb> AppWindow::PaintedPixel(ControlId control, int x, int y) cons
 }
 
 void* AppWindow::NativeHandle() const { return impl_->window.load(); }
+
+void AppWindow::ShowOwnedMessage(const Text& text) {
+  const Text& title = DefaultMessageTitle();
+  if (RunMessageHook(text, title)) return;
+  // The owner is disabled while the box is open: a second double click on
+  // the window cannot start another analysis inside this one's box.
+  MessageBoxW(impl_->window.load(), WidenGbkLossy(text).c_str(), WidenGbkLossy(title).c_str(), MB_OK);
+}
 
 void AppWindow::Click(ControlId control) {
   if (const HWND child = impl_->Handle(control)) SendMessageW(child, BM_CLICK, 0, 0);

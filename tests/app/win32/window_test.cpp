@@ -5,12 +5,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/main_window.h"
+#include "download/pumping_delay.h"
 #include "platform/codepage.h"
 #include "platform/services.h"
 #include "platform/window.h"
@@ -395,6 +397,62 @@ TEST_F(WindowTest, InstalledWindowServesTheControlFunctions) {
   UseControls(nullptr);
   EXPECT_EQ(Facts(Control::页数框).text, u"24");
   EXPECT_EQ(read_back, "http://www.folivex.com/38907795.html");
+}
+
+// A wait of 3 s on the GUI thread: a worker's calls on the window must keep
+// being answered all through it, not all at once when it ends.
+TEST_F(WindowTest, PumpingDelayServesTheWindowThroughoutAThreeSecondWait) {
+  using Clock = std::chrono::steady_clock;
+  std::atomic<bool> stop{false}, done{false};
+  std::vector<Clock::time_point> answered;  // the worker's until it is joined
+  const Clock::time_point begin = Clock::now();
+  std::thread worker([&] {
+    for (int call = 0; !stop; ++call) {
+      window_->SetText(Control::进度标签, IntToText(call));
+      answered.push_back(Clock::now());
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    done = true;
+  });
+  EXPECT_TRUE(PumpingDelay(3, 1));
+  const Clock::time_point end = Clock::now();
+  stop = true;
+  // The worker's last call may wait for the GUI thread: serve it.
+  PumpUntil([&] { return done.load(); });
+  worker.join();
+
+  EXPECT_GE(end - begin, std::chrono::milliseconds(2900));
+  // Calls answered in each second of the wait.
+  int seconds[3] = {0, 0, 0};
+  for (const Clock::time_point at : answered) {
+    const auto offset = std::chrono::duration_cast<std::chrono::milliseconds>(at - begin).count();
+    if (offset >= 0 && offset < 3000 && at < end) ++seconds[offset / 1000];
+  }
+  for (int second = 0; second < 3; ++second) {
+    EXPECT_GT(seconds[second], 2) << "second " << second + 1 << " of the wait";
+  }
+}
+
+// Handling the waiting messages must not take the quit message away from
+// the message loop. On a thread of its own: a swallowed quit message would
+// leave its loop waiting for ever.
+TEST(WindowEvents, ProcessEventsLeavesTheQuitMessageQueued) {
+  auto result = std::make_shared<std::promise<int>>();
+  std::future<int> loop_ended = result->get_future();
+  std::thread([result] {
+    auto window = AppWindow::Create(MainWindowSpec());
+    if (!window) {
+      result->set_value(-1);
+      return;
+    }
+    window->Close();  // the only window: the quit message is posted
+    ProcessEvents();
+    ProcessEvents();
+    result->set_value(RunMessageLoop(window.get()));
+  }).detach();
+  ASSERT_EQ(loop_ended.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+      << "the message loop still waits: ProcessEvents took the quit message";
+  EXPECT_EQ(loop_ended.get(), 0);
 }
 
 std::atomic<int> g_download_clicks{0};

@@ -18,6 +18,7 @@
 #include "download/page_download.h"
 #include "support/jpeg_maker.h"
 #include "support/sample_site.h"
+#include "support/system_expectations.h"
 #include "support/scratch_folder.h"
 
 namespace folivex {
@@ -98,7 +99,11 @@ std::vector<Case> Cases() {
       // Longer in all than the idle time-out, but never silent that long.
       {"slow drip", WithDelivery({.drip_bytes = 512, .drip_interval = milliseconds(400)}), false, 1},
       {"Content-Length too long", WithDelivery({.content_length = kPageSize + 100}), true, 3},
-      {"Content-Length too short", WithDelivery({.content_length = kPageSize - 100}), true, 3},
+      // Cut at the declared length the picture is incomplete and asked
+      // again; a system that reads on to the close gets the whole picture
+      // at once (see System()).
+      {"Content-Length too short", WithDelivery({.content_length = kPageSize - 100}),
+       !System().reads_past_short_content_length, System().reads_past_short_content_length ? 1 : 3},
   };
 }
 

@@ -1,0 +1,12 @@
+#include "support/system_expectations.h"
+
+namespace folivex {
+
+const SystemExpectations& System() {
+  static const SystemExpectations expectations{
+      .reads_past_short_content_length = false,
+  };
+  return expectations;
+}
+
+}  // namespace folivex
