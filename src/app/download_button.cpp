@@ -29,7 +29,17 @@ int ProgressPosition(int finished, int total) {
   return static_cast<int>(std::clamp(percent, -1.0, 101.0));
 }
 
-Text CompletionMessage(const DownloadReport& report) {
+Text CompletionMessage(const DownloadReport& report, int declared_pages) {
+  if (declared_pages > kMaxPages) {
+    // A page count beyond any real book: the download stopped at the cap,
+    // so the book is not complete whatever became of the pages fetched.
+    return ConcatText(Utf8ToGbkText("下载结束：书籍页面声明 "), IntToText(declared_pages),
+                      Utf8ToGbkText(" 页，超出上限，只下载了前 "), IntToText(kMaxPages),
+                      Utf8ToGbkText(" 页；已保存 "),
+                      IntToText(static_cast<std::int32_t>(report.saved.size() + report.kept.size())),
+                      Utf8ToGbkText(" 页，失败 "), IntToText(static_cast<std::int32_t>(report.failed.size())),
+                      Utf8ToGbkText(" 页。"));
+  }
   if (report.AllSaved()) return Utf8ToGbkText("下载完成！");
   // Short enough for a message box: the pages grouped by reason, the list
   // cut after kFailedPagesListed numbers.
@@ -73,7 +83,7 @@ void DownloadPages(std::int32_t) {
     SetPosition(Control::进度条, ProgressPosition(finished, TextToInt(GetText(Control::页数框))));
   };
   const DownloadReport report = DownloadBook(PageRange(std::min(count, kMaxPages)), settings, &WindowPageTarget, on_finished);
-  ShowMessage(CompletionMessage(report));
+  ShowMessage(CompletionMessage(report, count));
 }
 
 }  // namespace folivex

@@ -39,7 +39,8 @@ PageTarget WindowPageTarget(int page);
 int ProgressPosition(int finished, int total);
 
 // "下载完成！" when every page was saved; otherwise how many were saved and
-// which failed.
-Text CompletionMessage(const DownloadReport& report);
+// which failed. A book that declared more than kMaxPages pages is never
+// complete: the message says it was cut.
+Text CompletionMessage(const DownloadReport& report, int declared_pages = 0);
 
 }  // namespace folivex

@@ -64,6 +64,12 @@ TEST(CompletionMessage, TellsTheTruthShortly) {
   EXPECT_EQ(CompletionMessage(some),
             Utf8ToGbkText("下载结束：已保存 4 页，失败 3 页：3, 7（404）；5（time-out）"));
 
+  // A page count past the cap is never reported complete.
+  const std::string capped = GbkToUtf8(CompletionMessage(all, kMaxPages + 1));
+  EXPECT_EQ(capped.find("下载完成"), std::string::npos) << capped;
+  EXPECT_NE(capped.find("100001"), std::string::npos) << capped;
+  EXPECT_EQ(GbkToUtf8(CompletionMessage(all, kMaxPages)), "下载完成！");
+
   // A whole book missing stays a short message.
   DownloadReport none;
   for (int n = 1; n <= 1000; ++n) {
