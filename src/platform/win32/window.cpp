@@ -25,6 +25,7 @@
 #include "platform/codepage.h"
 #include "platform/process_settings.h"
 #include "platform/window.h"
+#include "platform/win32/com.h"
 #include "platform/win32/wide_text.h"
 
 namespace folivex {
@@ -101,29 +102,6 @@ class Selected {
  private:
   HDC dc_;
   HGDIOBJ old_;
-};
-
-struct ComReleaser {
-  void operator()(IUnknown* object) const {
-    if (object) object->Release();
-  }
-};
-template <class T>
-using ComPtr = std::unique_ptr<T, ComReleaser>;
-
-// COM for the calling thread for one scope; a thread that already has it
-// keeps its own.
-class ComScope {
- public:
-  ComScope() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ~ComScope() {
-    if (SUCCEEDED(result_)) CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
- private:
-  HRESULT result_;
 };
 
 // --- Pictures ---------------------------------------------------------------
