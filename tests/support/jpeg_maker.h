@@ -4,6 +4,7 @@
 // exact byte count.
 #pragma once
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -21,6 +22,9 @@ struct JpegOptions {
   // Pads the file with comment segments to exactly this many bytes; 0, or a
   // size below the natural one, leaves the file as encoded.
   std::size_t target_size = 0;
+
+  // Equal options give equal bytes, so pictures can be shared by them.
+  auto operator<=>(const JpegOptions&) const = default;
 };
 
 // The picture for `options` as JPEG file bytes.

@@ -139,20 +139,21 @@ int SampleSite::BookPageRequests(const std::string& id) const {
 
 const std::string& SampleSite::Picture(std::unique_lock<std::mutex>& lock, Book& book,
                                        int page) {
-  auto made = book.pictures.find(page);
-  if (made != book.pictures.end()) return made->second;
-  // Encoding a large picture takes a good part of a second; under the lock
-  // it would hold up every other connection.
   JpegOptions options = book.spec.picture;
   options.page = page;
   if (book.spec.page_size) options.target_size = book.spec.page_size;
   const PageFormat format = FormatOf(book.spec, page);
-  const std::string trailer = book.spec.jpeg_trailer;
+  // Only a JPEG carries the trailer.
+  PictureKey key{format, options, format == PageFormat::Jpeg ? book.spec.jpeg_trailer : ""};
+  auto made = pictures_.find(key);
+  if (made != pictures_.end()) return made->second;
+  // Encoding a large picture takes a good part of a second; under the lock
+  // it would hold up every other connection.
   lock.unlock();
   std::string picture;
   switch (format) {
     case PageFormat::Jpeg:
-      picture = MakeJpeg(options) + trailer;
+      picture = MakeJpeg(options) + std::get<2>(key);
       break;
     case PageFormat::Webp:
       picture = MakeWebp(options);
@@ -164,7 +165,7 @@ const std::string& SampleSite::Picture(std::unique_lock<std::mutex>& lock, Book&
   lock.lock();
   // Another connection may have made the same picture meanwhile; both are
   // equal, and the first one stays (map entries never move).
-  return book.pictures.emplace(page, std::move(picture)).first->second;
+  return pictures_.emplace(std::move(key), std::move(picture)).first->second;
 }
 
 std::string SampleSite::RenderBookPage(const BookSpec& spec) const {

@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 #include "support/jpeg_maker.h"
 #include "support/test_server.h"
@@ -140,9 +141,12 @@ class SampleSite {
  private:
   struct Book {
     BookSpec spec;
-    std::map<int, std::string> pictures;  // made on first use
-    std::map<std::string, int> seen;      // requests per path, for fail_first
+    std::map<std::string, int> seen;  // requests per path, for fail_first
   };
+  // What a picture is made from; books that agree on it serve the same
+  // bytes, made and kept once (a site of hundreds of books holds a few
+  // dozen pictures, not thousands).
+  using PictureKey = std::tuple<PageFormat, JpegOptions, std::string>;
   Response Answer(const std::string& id, const RecordedRequest& request);
   Response Apply(Book& book, const std::string& path, const PageFault& fault,
                  Response good);
@@ -154,6 +158,7 @@ class SampleSite {
   TestServer server_;
   mutable std::mutex mutex_;
   std::map<std::string, std::unique_ptr<Book>> books_;
+  std::map<PictureKey, std::string> pictures_;  // made on first use
 };
 
 }  // namespace folivex

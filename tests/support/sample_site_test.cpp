@@ -176,5 +176,40 @@ TEST(SampleSite, ServesBooksTheWaysCurrentHostsDo) {
   EXPECT_EQ(site.ImageRequests("png", 1), 2);
 }
 
+// Books made alike serve one stored picture; a book that differs in
+// anything the picture is made from gets its own.
+TEST(SampleSite, BooksShareOnlyPicturesMadeAlike) {
+  SampleSite site;
+  const BookSpec base = {.id = "base", .pages = 2, .picture = {.width = 40, .height = 30}};
+  BookSpec twin = base;
+  twin.id = "twin";
+  twin.title = "another title";
+  site.AddBook(base);
+  site.AddBook(twin);
+  struct Case {
+    const char* name;
+    BookSpec book;
+  } differing[] = {
+      {"padded", {.id = "padded", .pages = 2, .page_size = 4000, .picture = base.picture}},
+      {"larger", {.id = "larger", .pages = 2, .picture = {.width = 41, .height = 30}}},
+      {"noisy", {.id = "noisy", .pages = 2, .picture = {.width = 40, .height = 30, .noise = 9}}},
+      {"WebP", {.id = "webp", .pages = 2, .picture = base.picture, .format = PageFormat::Webp}},
+      {"PNG page", {.id = "png", .pages = 2, .picture = base.picture,
+                    .page_formats = {{1, PageFormat::Png}}}},
+      {"trailer", {.id = "trailer", .pages = 2, .picture = base.picture, .jpeg_trailer = "T"}},
+  };
+  for (const Case& c : differing) site.AddBook(c.book);
+  ASSERT_TRUE(site.Start()) << site.error();
+
+  EXPECT_EQ(&site.PageBytes("twin", 1), &site.PageBytes("base", 1));
+  EXPECT_NE(site.PageBytes("base", 1), site.PageBytes("base", 2));
+  EXPECT_EQ(Get(site.server().port(), SampleSite::ImagePath("twin", 2)).body,
+            site.PageBytes("base", 2));
+  for (const Case& c : differing) {
+    SCOPED_TRACE(c.name);
+    EXPECT_NE(site.PageBytes(c.book.id, 1), site.PageBytes("base", 1));
+  }
+}
+
 }  // namespace
 }  // namespace folivex
