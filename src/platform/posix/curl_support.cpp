@@ -118,6 +118,8 @@ void GuardedTransfer::Header(std::string_view line) {
     if (status_ >= 200 && !redirect) {
       if (auto failure = CheckAnnouncedLength(announced_, max_body_bytes_)) {
         Stop(std::move(*failure));
+      } else if (announced_ >= 0 && sinks_.announced) {
+        sinks_.announced(static_cast<std::uint64_t>(announced_));
       }
     }
   }

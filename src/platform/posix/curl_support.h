@@ -59,6 +59,11 @@ class GuardedTransfer {
     std::function<void(std::string_view line)> header;
     // The body, piece by piece, never beyond the bound.
     std::function<void(std::string_view piece)> body;
+    // The length the response that is not a redirect announces for its
+    // body, once its header block has ended and the length has passed the
+    // bound; not called when no length is announced. A hint for the body's
+    // storage: the body may still come shorter (and then fails as cut short).
+    std::function<void(std::uint64_t length)> announced;
   };
 
   GuardedTransfer(const FetchOptions& limits, Sinks sinks);

@@ -2,6 +2,8 @@
 // that fetches page after page from one host reuses its connection.
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -36,6 +38,27 @@ CURL* ThreadEasy() {
   return easy.get();
 }
 
+// curl receives into a buffer of this size; its own default, 16 KiB, cuts
+// a page of a few hundred kilobytes into dozens of receive calls, each a
+// wake-up of the thread and a call of the body sink.
+constexpr long kReceiveBufferBytes = 256 * 1024;
+// curl's own size, below which the buffer never goes.
+constexpr long kCurlDefaultBufferBytes = 16 * 1024;
+
+// With a rate limit for the run, every piece received is paid for with a
+// pause before the next; the buffer holds no more than a tenth of a
+// second's worth of the rate, so the pauses stay short.
+long ReceiveBufferBytes(const FetchOptions& options) {
+  if (!options.rate_limit) return kReceiveBufferBytes;
+  const std::int64_t tenth = options.rate_limit->bytes_per_second() / 10;
+  return static_cast<long>(std::clamp<std::int64_t>(tenth, kCurlDefaultBufferBytes, kReceiveBufferBytes));
+}
+
+// The body is reserved in one piece from the length the response
+// announces (growing it piece by piece would copy it several times over),
+// up to this much; a body announced longer grows as it comes.
+constexpr std::uint64_t kMostReservedAhead = kDefaultMaxBodyBytes;
+
 }  // namespace
 
 FetchResult Fetch(const Text& address, const FetchOptions& options) {
@@ -53,7 +76,12 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   GuardedTransfer transfer(
       options, {.header = [&](std::string_view line) { KeepRetryAfter(result, line); },
                 .body = [&](std::string_view piece) {
-                  result.body.insert(result.body.end(), piece.begin(), piece.end());
+                  const auto* bytes = reinterpret_cast<const std::uint8_t*>(piece.data());
+                  result.body.insert(result.body.end(), bytes, bytes + piece.size());
+                },
+                .announced = [&](std::uint64_t length) {
+                  result.body.reserve(result.body.size() +
+                                      static_cast<std::size_t>(std::min(length, kMostReservedAhead)));
                 }});
   char detail[CURL_ERROR_SIZE] = {};
 
@@ -84,6 +112,7 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   // environment says (the command line reads the environment itself).
   curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
   if (!proxy.empty()) curl_easy_setopt(curl, CURLOPT_NOPROXY, options.proxy.no_proxy.c_str());
+  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, ReceiveBufferBytes(options));
   ApplyTrustStore(curl);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, detail);
   transfer.Install(curl);
