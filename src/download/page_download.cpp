@@ -135,6 +135,14 @@ DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSetting
   int finished = 0;
   std::atomic<std::size_t> next{0};
 
+  // Where several books share the run's request slots, the pages of a
+  // book begun later wait behind this one's: books then end one after the
+  // other and the next book's analysis overlaps their pages, where books
+  // served in turn would end together and leave the slots idle while all
+  // of them analyse.
+  FetchOptions fetch = settings.fetch;
+  if (fetch.slots) fetch.slot_rank = fetch.slots->NextRank();
+
   const Failure stopped{FailureKind::Other, "the download was stopped"};
   auto one_page = [&](int n) {
     PageOutcome outcome;
@@ -162,7 +170,7 @@ DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSetting
     for (int attempt = 1; attempt <= attempts; ++attempt) {
       outcome.attempts = attempt;
       const bool reuse = attempt == 1 && settings.prefetched && settings.prefetched->first == target.address;
-      const FetchResult fetched = reuse ? settings.prefetched->second : Fetch(target.address, settings.fetch);
+      const FetchResult fetched = reuse ? settings.prefetched->second : Fetch(target.address, fetch);
       outcome.failure = RejectPage(fetched);
       if (!outcome.failure) {
         const Text path = WithExtension(target.path, ImageExtension(SniffImage(fetched.body)));

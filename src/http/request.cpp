@@ -231,7 +231,7 @@ HttpRequestResult FetchBookPage(const Text& address, const FetchOptions& options
     cookies = CookieHeaderFor(*options.cookies, utf8_address, static_cast<long long>(std::time(nullptr)));
   }
   const Text proxy = ProxyFor(options.proxy, utf8_address);
-  RequestSlots::Hold slot(options.slots.get());
+  RequestSlots::Hold slot(options.slots.get(), options.slot_rank);
   result.body = RunRequest(address, 0, nullptr, cookies ? &*cookies : nullptr, nullptr,
                            extra.empty() ? nullptr : &extra, nullptr, false, nullptr,
                            proxy.empty() ? nullptr : &proxy, false, api, &result);

@@ -180,18 +180,40 @@ void RateLimit::Take(std::size_t bytes) {
   if (wait.count() > 0) std::this_thread::sleep_for(wait);
 }
 
-void RequestSlots::Acquire() {
+void RequestSlots::Acquire(std::int64_t rank) {
   std::unique_lock guard(mutex_);
-  freed_.wait(guard, [&] { return free_ > 0; });
-  --free_;
+  if (free_ > 0) {
+    --free_;
+    return;
+  }
+  Waiter self;
+  waiting_.emplace(std::make_pair(rank, arrivals_++), &self);
+  self.turn.wait(guard, [&] { return self.granted; });
 }
 
 void RequestSlots::Release() {
-  {
-    std::lock_guard guard(mutex_);
+  std::lock_guard guard(mutex_);
+  if (waiting_.empty()) {
     ++free_;
+    return;
   }
-  freed_.notify_one();
+  const auto first = waiting_.begin();
+  Waiter* next = first->second;
+  waiting_.erase(first);
+  next->granted = true;
+  // Still under the lock: once it is let go, the waiter may see `granted`,
+  // return and take its condition variable with it.
+  next->turn.notify_one();
+}
+
+std::size_t RequestSlots::Waiting() {
+  std::lock_guard guard(mutex_);
+  return waiting_.size();
+}
+
+std::int64_t RequestSlots::NextRank() {
+  std::lock_guard guard(mutex_);
+  return ++last_rank_;
 }
 
 }  // namespace folivex

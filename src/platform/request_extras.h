@@ -8,10 +8,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace folivex {
@@ -90,18 +92,24 @@ class RateLimit {
 };
 
 // A bound on the requests in flight across everything that shares it:
-// every fetch holds a slot while it talks to a server. Thread-safe.
+// every fetch holds a slot while it talks to a server. A slot set free goes
+// straight to the waiter of the lowest rank, and among equal ranks to the
+// one that has waited longest; only that waiter is woken. Thread-safe.
 class RequestSlots {
  public:
   explicit RequestSlots(int slots) : free_(slots < 1 ? 1 : slots) {}
-  void Acquire();
+  void Acquire(std::int64_t rank = 0);
   void Release();
+  // A rank after every one handed out before (the first is 1).
+  std::int64_t NextRank();
+  // The Acquire calls waiting now.
+  std::size_t Waiting();
 
   // Holds a slot for its lifetime; nothing when there are no slots.
   class Hold {
    public:
-    explicit Hold(RequestSlots* slots) : slots_(slots) {
-      if (slots_) slots_->Acquire();
+    Hold(RequestSlots* slots, std::int64_t rank) : slots_(slots) {
+      if (slots_) slots_->Acquire(rank);
     }
     ~Hold() {
       if (slots_) slots_->Release();
@@ -114,9 +122,17 @@ class RequestSlots {
   };
 
  private:
+  // One waiting Acquire, on its own stack; Release hands it the slot.
+  struct Waiter {
+    std::condition_variable turn;
+    bool granted = false;
+  };
   std::mutex mutex_;
-  std::condition_variable freed_;
-  int free_;
+  int free_;  // never above 0 while anyone waits
+  std::int64_t last_rank_ = 0;
+  std::uint64_t arrivals_ = 0;
+  // By rank, then by arrival.
+  std::map<std::pair<std::int64_t, std::uint64_t>, Waiter*> waiting_;
 };
 
 }  // namespace folivex

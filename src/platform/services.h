@@ -201,6 +201,11 @@ struct FetchOptions {
   // Shared by every fetch of a run, so that several books at once keep
   // to one bound of requests in flight; null: no bound here.
   std::shared_ptr<RequestSlots> slots;
+  // This fetch's place in the queue for one of `slots`: lower ranks first,
+  // equal ones in turn. 0, the default, goes before every book's pages (a
+  // book page being analysed starts the next book sooner); each book's
+  // pages get a rank after those of the books begun before it.
+  std::int64_t slot_rank = 0;
 };
 
 struct FetchResult {

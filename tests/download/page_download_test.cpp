@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "image/image_format.h"
 #include "support/png_maker.h"
@@ -131,6 +133,40 @@ TEST_F(PageDownloadTest, PictureRequestsNameTheBookPage) {
     EXPECT_EQ(requests.back().Header("Referer"), site_.BookUrl("guarded"));
     EXPECT_EQ(requests.back().Header("User-Agent"), "PageReader/2.0 (test)");
   }
+}
+
+// Books that share the run's request slots are served in the order they
+// began: an earlier book's pages go before a later one's, so books end one
+// after the other instead of all together.
+TEST_F(PageDownloadTest, AnEarlierBookGoesFirstForSharedSlots) {
+  site_.AddBook({.id = "first", .pages = 4, .picture = kSmall});
+  site_.AddBook({.id = "second", .pages = 4, .picture = kSmall});
+  Start();
+  DownloadSettings settings;
+  settings.threads = 2;
+  settings.fetch.slots = std::make_shared<RequestSlots>(1);
+  RequestSlots& slots = *settings.fetch.slots;
+  slots.Acquire(0);  // nothing goes until both books wait
+  const auto waiting_reach = [&](std::size_t count) {
+    while (slots.Waiting() < count) std::this_thread::yield();
+  };
+  std::thread first([&] { EXPECT_TRUE(Download("first", 4, settings).AllSaved()); });
+  waiting_reach(2);
+  std::thread second([&] {
+    EXPECT_TRUE(DownloadBook(PageRange(4), settings, [&](int n) {
+                  return PageTarget{site_.ImageUrl("second", n),
+                                    ConcatText(folder_.text(), PathSeparator(), "b", IntToText(n), ".jpg")};
+                }, nullptr).AllSaved());
+  });
+  waiting_reach(4);
+  slots.Release();
+  first.join();
+  second.join();
+  std::string books;
+  for (const RecordedRequest& request : site_.server().Requests()) {
+    books += request.path.rfind("/first/", 0) == 0 ? "1" : "2";
+  }
+  EXPECT_EQ(books, "11112222");
 }
 
 }  // namespace

@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <map>
+#include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace folivex {
 namespace {
@@ -111,7 +115,7 @@ TEST(RequestSlots, NeverLetMoreThanTheBoundThrough) {
   std::vector<std::thread> threads;
   for (int i = 0; i < 12; ++i) {
     threads.emplace_back([&] {
-      RequestSlots::Hold hold(&slots);
+      RequestSlots::Hold hold(&slots, 0);
       const int now = ++inside;
       int seen = most.load();
       while (now > seen && !most.compare_exchange_weak(seen, now)) {
@@ -123,6 +127,34 @@ TEST(RequestSlots, NeverLetMoreThanTheBoundThrough) {
   for (std::thread& t : threads) t.join();
   EXPECT_LE(most.load(), 3);
   EXPECT_GE(most.load(), 1);
+}
+
+// A slot set free goes to the lowest rank waiting, and within a rank to
+// the one that came first.
+TEST(RequestSlots, HandOutByRankThenByArrival) {
+  RequestSlots slots(1);
+  slots.Acquire(0);
+  struct Arrival {
+    const char* name;
+    std::int64_t rank;
+  } arrivals[] = {{"a", 3}, {"b", 1}, {"c", 2}, {"d", 1}, {"e", 0}};
+  std::mutex lock;
+  std::string order;
+  std::vector<std::thread> threads;
+  for (const Arrival& arrival : arrivals) {
+    const std::size_t before = slots.Waiting();
+    threads.emplace_back([&, arrival] {
+      RequestSlots::Hold hold(&slots, arrival.rank);
+      std::lock_guard guard(lock);
+      order += arrival.name;
+    });
+    while (slots.Waiting() == before) std::this_thread::yield();
+  }
+  slots.Release();
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(order, "ebdca");
+  const std::int64_t earlier = slots.NextRank();
+  EXPECT_LT(earlier, slots.NextRank());
 }
 
 }  // namespace

@@ -118,7 +118,7 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   transfer.Install(curl);
 
   const CURLcode code = [&] {
-    RequestSlots::Hold slot(options.slots.get());
+    RequestSlots::Hold slot(options.slots.get(), options.slot_rank);
     return curl_easy_perform(curl);
   }();
   long status = 0;

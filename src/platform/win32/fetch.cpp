@@ -95,7 +95,7 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
   const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
   const std::string url_utf8 = Utf8(url);
-  RequestSlots::Hold slot(options.slots.get());
+  RequestSlots::Hold slot(options.slots.get(), options.slot_rank);
   HINTERNET session = SharedSession(ProxyFor(options.proxy, url_utf8));
   if (!session) {
     result.failure = InternetFailure(GetLastError(), false);
