@@ -165,7 +165,7 @@ BookRecord RunBook(const BookJob& job, const std::string& url) {
   const DownloadReport report = DownloadBook(pages, settings, target_for, [&](const PageOutcome& outcome, int) {
     progress.PageFinished(progress_id, outcome);
   });
-  progress.BookFinished(progress_id);
+  progress.BookFinished(progress_id, job.stop.Draining() && !report.AllSaved());
   for (const PageOutcome& o : report.outcomes) {
     const PageTarget target = target_for(o.page);
     // The file the page is in, named by its real format.

@@ -108,11 +108,12 @@ int RunCli(const std::vector<std::string>& args) {
       for (std::size_t i; (i = next.fetch_add(1)) < urls.size();) {
         if (stop.Draining()) {
           records[i] = BookNotStarted(urls[i]);
-          progress.BookFinished(-1);
+          progress.BookFinished(-1, true);
           continue;
         }
         records[i] = RunBook(job, urls[i]);
-        if (records[i].folder.empty()) progress.BookFinished(-1);  // it never reached its pages
+        // A book that never reached its pages ends here.
+        if (records[i].folder.empty()) progress.BookFinished(-1, stop.Draining());
       }
     };
     const int at_once = BooksAtOnce(options, urls.size());

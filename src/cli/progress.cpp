@@ -26,7 +26,8 @@ std::string Bar(double fraction, int width) {
 }  // namespace
 
 std::size_t RunFigures::BooksWaiting() const {
-  return books > books_done + books_open ? books - books_done - books_open : 0;
+  const std::size_t placed = books_done + books_open + books_stopped;
+  return books > placed ? books - placed : 0;
 }
 
 std::optional<long long> RunFigures::PagesExpected() const {
@@ -34,7 +35,7 @@ std::optional<long long> RunFigures::PagesExpected() const {
   if (waiting > 0 && books_counted == 0) return std::nullopt;
   const double average =
       books_counted > 0 ? static_cast<double>(pages_counted) / static_cast<double>(books_counted) : 0;
-  return std::max(pages_done, pages_closed + pages_open + std::llround(average * static_cast<double>(waiting)));
+  return std::max(pages_done, pages_closed + pages_stopped + pages_open + std::llround(average * static_cast<double>(waiting)));
 }
 
 std::string Duration(double seconds) {
@@ -166,6 +167,9 @@ int RunProgress::BookStarted(std::string_view name, int pages) {
 void RunProgress::PageFinished(int id, const PageOutcome& outcome) {
   std::lock_guard guard(lock_);
   const Clock::time_point now = Clock::now();
+  const bool stopped = outcome.failure && outcome.failure->kind == FailureKind::Stopped;
+  // A page the user stopped is still to come, for a later run.
+  if (stopped) return;
   if (!first_page_) first_page_ = now;
   ++figures_.pages_done;
   bytes_ += static_cast<long long>(outcome.bytes);
@@ -173,8 +177,7 @@ void RunProgress::PageFinished(int id, const PageOutcome& outcome) {
   if (found == books_.end()) return;
   Book& book = found->second;
   ++book.finished;
-  const bool stopped = outcome.failure && outcome.failure->kind == FailureKind::Stopped;
-  if (outcome.status == PageStatus::Failed && !stopped) {
+  if (outcome.status == PageStatus::Failed) {
     // In a run of several books the line names its book.
     Print(TerminalStream::Err, (figures_.books > 1 ? book.name + ": " : std::string("  ")) + "page " +
                                    std::to_string(outcome.page) + " failed after " +
@@ -199,13 +202,28 @@ void RunProgress::PageFinished(int id, const PageOutcome& outcome) {
   }
 }
 
-void RunProgress::BookFinished(int id) {
+void RunProgress::BookFinished(int id, bool stopped) {
   std::lock_guard guard(lock_);
-  ++figures_.books_done;
-  if (const auto found = books_.find(id); found != books_.end()) {
-    // A finished book counts at what it had, not at what was planned.
+  const auto found = books_.find(id);
+  if (found != books_.end()) {
     --figures_.books_open;
     figures_.pages_open -= found->second.total;
+  }
+  if (stopped) {
+    // Its pages fetched so far stay done; the book waits for a later run.
+    // One stopped before its pages still waits, at the average.
+    if (found != books_.end()) {
+      ++figures_.books_stopped;
+      figures_.pages_closed += found->second.finished;
+      figures_.pages_stopped += found->second.total - found->second.finished;
+      books_.erase(found);
+    }
+    Draw(true);
+    return;
+  }
+  ++figures_.books_done;
+  if (found != books_.end()) {
+    // A finished book counts at what it had, not at what was planned.
     figures_.pages_closed += found->second.finished;
     books_.erase(found);
   }

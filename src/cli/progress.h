@@ -24,9 +24,12 @@ struct RunFigures {
   std::size_t books = 0;       // in the run
   std::size_t books_done = 0;  // finished, well or not
   std::size_t books_open = 0;  // fetching their pages now
-  long long pages_done = 0;    // finished, well or not
+  long long pages_done = 0;    // finished, well or not, unless stopped
   long long pages_closed = 0;  // of those, the pages of books done
   long long pages_open = 0;    // to fetch in all, in the books open
+  // Books the user stopped on their way, and the pages they did not get.
+  std::size_t books_stopped = 0;
+  long long pages_stopped = 0;
   // Every book whose pages were counted so far, and their pages.
   std::size_t books_counted = 0;
   long long pages_counted = 0;
@@ -76,7 +79,9 @@ class RunProgress {
   // quiet; pages the user stopped are not told one by one.
   void PageFinished(int book, const PageOutcome& outcome);
   // The book is over; `book` is -1 for one that never got to its pages.
-  void BookFinished(int book);
+  // A book the user `stopped` is not done: it counts as waiting, at the
+  // pages it was to have.
+  void BookFinished(int book, bool stopped = false);
   // The user interrupted the run: the line says so from now on.
   void Stopping();
   // Ends the live line; nothing is drawn after it.
