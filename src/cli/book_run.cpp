@@ -166,7 +166,10 @@ BookRecord RunBook(const BookJob& job, const std::string& url) {
     progress.PageFinished(progress_id, outcome);
   });
   progress.BookFinished(progress_id, job.stop.Draining() && !report.AllSaved());
+  // Page records are kept for the report only, so a long list of books
+  // without one does not grow the run's memory.
   for (const PageOutcome& o : report.outcomes) {
+    if (!options.report_file) break;
     const PageTarget target = target_for(o.page);
     // The file the page is in, named by its real format.
     const Text& path = o.path.empty() ? target.path : o.path;
