@@ -4,6 +4,7 @@
 // platform converts at its own edge.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -206,6 +207,11 @@ struct FetchOptions {
   // book page being analysed starts the next book sooner); each book's
   // pages get a rank after those of the books begun before it.
   std::int64_t slot_rank = 0;
+  // When set and true, the transfer gives up as soon as it notices (about
+  // once a second while it waits, at every piece of the body while bytes
+  // move), failing as stopped: a run the user interrupts does not wait
+  // for a slow server.
+  std::shared_ptr<const std::atomic<bool>> cancel;
 };
 
 struct FetchResult {
