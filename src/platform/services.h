@@ -71,10 +71,10 @@ struct FileResult {
 // midway never leaves a partial file under the name. Nothing is flushed to
 // the device (a page costs less to fetch again than two flushes), so after
 // a power cut the file may be short or empty; callers that keep files
-// across runs check them. When the temporary is removed by someone else
-// before the rename, the write is made again under a new name. Something
-// other than a regular file standing at `path` (a folder, a FIFO, a
-// device) is left as it is and the write fails.
+// across runs check them. The temporary is held as a live writer's from its
+// creation until it has been renamed, so the cleaning of another run never
+// takes it. Something other than a regular file standing at `path` (a
+// folder, a FIFO, a device) is left as it is and the write fails.
 FileResult WriteFileAtomically(const Text& path, const Bytes& bytes);
 // Renames `from` over `to`, replacing it.
 FileResult ReplaceFile(const Text& from, const Text& to);

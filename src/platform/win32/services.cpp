@@ -462,9 +462,23 @@ TemporaryFile CreateTemporaryBeside(const Text& target) {
 
 bool RemoveFileNobodyWrites(const Text& path) {
   const std::wstring name = SystemName(path);
-  // A writer shares its file with nobody, so the deletion of a file that
-  // is being written fails (a sharing violation) and the file stays.
-  return !name.empty() && DeleteFileW(name.c_str()) != 0;
+  if (name.empty()) return false;
+  // Opened shared with nobody: a writer shares its file with nobody, so a
+  // file being written is refused (a sharing violation) and stays. Once
+  // open, nobody else can open the file, so nobody can rename it either,
+  // and the deletion marked through this handle removes the file under
+  // this name. A link is removed itself, never followed.
+  FileHandle file = OpenHandle(CreateFileW(name.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) return false;
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(file.get(), &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return false;
+  }
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
 // --- Threads ----------------------------------------------------------------------
