@@ -109,6 +109,7 @@ class StreamFile {
 
  private:
   friend TemporaryFile CreateTemporaryBeside(const Text& target);
+  friend FileResult ReplaceWithTemporary(TemporaryFile& temporary, const Text& target);
   explicit StreamFile(void* handle) : handle_(handle) {}
 
   void* handle_ = nullptr;  // a FILE*
@@ -152,6 +153,12 @@ struct TemporaryFile {
 // passed over for the next one. While the file is open this process holds
 // it as a StreamFile writer does, which tells other runs that it is alive.
 TemporaryFile CreateTemporaryBeside(const Text& target);
+// Closes the temporary's stream (flushed to the device, as StreamFile::Close
+// flushes) and renames the temporary over `target`, replacing it. The
+// temporary is held as a live writer's until it has its new name, so the
+// cleaning of another run never takes it in between. On failure the
+// temporary is removed and `target` is left as it was.
+FileResult ReplaceWithTemporary(TemporaryFile& temporary, const Text& target);
 
 // Removes the file unless a writer holds it open; false when it stays or
 // cannot be removed. Where the file system keeps no locks, only a file

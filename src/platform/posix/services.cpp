@@ -511,6 +511,31 @@ TemporaryFile CreateTemporaryBeside(const Text& target) {
   return result;
 }
 
+FileResult ReplaceWithTemporary(TemporaryFile& temporary, const Text& target) {
+  const std::string from = SystemName(temporary.path);
+  const std::string to = SystemName(target);
+  if (!temporary.file.IsOpen()) return {false, "the temporary " + from + " is not open"};
+  auto fail = [&](const char* what, const std::string& name) {
+    const int error = errno;
+    temporary.file.Close();
+    if (!from.empty()) ::unlink(from.c_str());
+    return FileResult{false, std::string(what) + " " + name + ": " + ErrnoText(error)};
+  };
+  if (from.empty() || to.empty()) {
+    temporary.file.Close();
+    if (!from.empty()) ::unlink(from.c_str());
+    return {false, "file name is not valid code page 936 text"};
+  }
+  // As in WriteFileAtomically: a second descriptor of the open file keeps
+  // its lock while the stream closes and the rename is made.
+  FileDescriptor lock(::fcntl(::fileno(static_cast<FILE*>(temporary.file.handle_)), F_DUPFD_CLOEXEC, 0));
+  if (!lock.valid()) return fail("cannot hold", from);
+  if (!temporary.file.Close()) return fail("cannot write", from);
+  if (::rename(from.c_str(), to.c_str()) != 0) return fail("cannot rename over", to);
+  SyncFolderOf(to);
+  return {true, {}};
+}
+
 bool RemoveFileNobodyWrites(const Text& path) {
   const std::string name = SystemName(path);
   if (name.empty()) return false;

@@ -460,6 +460,36 @@ TemporaryFile CreateTemporaryBeside(const Text& target) {
   return result;
 }
 
+FileResult ReplaceWithTemporary(TemporaryFile& temporary, const Text& target) {
+  const std::wstring from = SystemName(temporary.path);
+  const std::wstring to = SystemName(target);
+  if (!temporary.file.IsOpen()) return {false, "the temporary " + Utf8(from) + " is not open"};
+  // A second handle of the same open file keeps it shared with nobody while
+  // the stream closes, and the rename goes through it.
+  FILE* stream = static_cast<FILE*>(temporary.file.handle_);
+  const auto own = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  HANDLE copy = nullptr;
+  const bool copied = own != INVALID_HANDLE_VALUE &&
+                      DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, FALSE,
+                                      DUPLICATE_SAME_ACCESS) != 0;
+  FileHandle holder(copied ? copy : nullptr);
+  auto fail = [&](const char* what, const std::wstring& name) {
+    const DWORD error = GetLastError();
+    temporary.file.Close();
+    DiscardTemporary(std::move(holder), from);
+    return FileResult{false, std::string(what) + " " + Utf8(name) + ": " + ErrorText(error)};
+  };
+  if (!holder) return fail("cannot hold", from);
+  if (to.empty()) {
+    temporary.file.Close();
+    DiscardTemporary(std::move(holder), from);
+    return {false, "file name is not valid code page 936 text"};
+  }
+  if (!temporary.file.Close()) return fail("cannot write", from);
+  if (!RenameOpenFile(holder.get(), to)) return fail("cannot rename over", to);
+  return {true, {}};
+}
+
 bool RemoveFileNobodyWrites(const Text& path) {
   const std::wstring name = SystemName(path);
   if (name.empty()) return false;
