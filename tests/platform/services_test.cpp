@@ -504,9 +504,13 @@ TEST_F(ProgramFolderTest, CanBeNamedAndEntered) {
   EXPECT_EQ(ProgramFolder(), In(kBookName));
   ASSERT_TRUE(EnterProgramFolder());
   EXPECT_TRUE(fs::equivalent(fs::current_path(), Native(u8"图书")));
-  // A relative name now lands in the program folder.
+  // A relative name now lands in the program folder, written in place or
+  // through a temporary renamed over it.
   ASSERT_TRUE(WriteBytesFile("1.jpg", SmallJpeg()));
   EXPECT_TRUE(fs::exists(Native(u8"图书") / "1.jpg"));
+  const FileResult written = WriteFileAtomically("2.jpg", SmallJpeg());
+  EXPECT_TRUE(written.ok) << written.error;
+  EXPECT_EQ(ReadBytesFile(In(kBookName) + PathSeparator() + "2.jpg"), SmallJpeg());
   SetProgramFolder("");
   EXPECT_EQ(ProgramFolder(), executable_folder);
 }
