@@ -358,6 +358,10 @@ TEST_F(FilesTest, ATemporaryIsRemovedOnlyOnceItsWriterLetsGo) {
   EXPECT_TRUE(RemoveFileNobodyWrites(temporary.path));
   EXPECT_FALSE(FileExists(temporary.path));
   EXPECT_FALSE(RemoveFileNobodyWrites(In("missing")));
+  // A folder under a temporary's name is nobody's temporary.
+  ASSERT_TRUE(CreateFolder(In(".2.jpg.part-999999-0")));
+  EXPECT_FALSE(RemoveFileNobodyWrites(In(".2.jpg.part-999999-0")));
+  EXPECT_TRUE(FolderExists(In(".2.jpg.part-999999-0")));
 }
 
 TEST_F(FilesTest, LeftoversOfEndedRunsGoAndTheFilesOfLiveRunsStay) {

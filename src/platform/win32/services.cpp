@@ -497,15 +497,11 @@ bool RemoveFileNobodyWrites(const Text& path) {
   // file being written is refused (a sharing violation) and stays. Once
   // open, nobody else can open the file, so nobody can rename it either,
   // and the deletion marked through this handle removes the file under
-  // this name. A link is removed itself, never followed.
+  // this name. A link is removed itself, never followed; a folder is not
+  // opened at all (that takes FILE_FLAG_BACKUP_SEMANTICS).
   FileHandle file = OpenHandle(CreateFileW(name.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
                                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) return false;
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (!GetFileInformationByHandle(file.get(), &information) ||
-      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return false;
-  }
   FILE_DISPOSITION_INFO disposition{};
   disposition.DeleteFile = TRUE;
   return SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition) != 0;
