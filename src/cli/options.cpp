@@ -319,8 +319,13 @@ std::string UsageText() {
          "      --version          print the version and exit\n"
          "  -h, --help             print this help and exit\n"
          "\n"
+         "On a terminal one live line shows the whole run: books done, pages, a bar,\n"
+         "the rate and the time left. Ctrl-C starts no more pages, lets those in flight\n"
+         "finish for up to 3 s, writes the report and exits 130 (the same command then\n"
+         "fetches the rest); a second Ctrl-C quits at once.\n"
+         "\n"
          "Exit status: 0 when every page of every book was saved or kept, 1 when any\n"
-         "page or book failed, 2 for a bad command line.\n";
+         "page or book failed, 2 for a bad command line, 130 after Ctrl-C.\n";
 }
 
 }  // namespace folivex

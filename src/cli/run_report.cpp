@@ -54,6 +54,7 @@ std::string_view FailureKindName(FailureKind kind) {
     case FailureKind::WriteFailed: return "write-failed";
     case FailureKind::ReadFailed: return "read-failed";
     case FailureKind::NotRegularFile: return "not-a-regular-file";
+    case FailureKind::Stopped: return "stopped";
     case FailureKind::Other: return "other";
   }
   return "other";

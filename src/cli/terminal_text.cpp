@@ -46,7 +46,45 @@ bool TurnsOrBreaksLines(std::uint32_t code) {
          (code >= 0x2066 && code <= 0x2069) || code == 0x2028 || code == 0x2029;
 }
 
+// Columns of one character (see DisplayWidth).
+std::size_t CharacterWidth(std::uint32_t code) {
+  const auto in = [code](std::uint32_t first, std::uint32_t last) { return code >= first && code <= last; };
+  if (in(0x0300, 0x036F) || in(0x1AB0, 0x1AFF) || in(0x1DC0, 0x1DFF) || in(0x20D0, 0x20FF) ||
+      in(0xFE00, 0xFE0F) || in(0xFE20, 0xFE2F) || code == 0x200B || code == 0x200C || code == 0x200D) {
+    return 0;
+  }
+  if (in(0x1100, 0x115F) || in(0x2E80, 0x303E) || in(0x3041, 0x33FF) || in(0x3400, 0x4DBF) ||
+      in(0x4E00, 0x9FFF) || in(0xA000, 0xA4CF) || in(0xAC00, 0xD7A3) || in(0xF900, 0xFAFF) ||
+      in(0xFE30, 0xFE4F) || in(0xFF00, 0xFF60) || in(0xFFE0, 0xFFE6) || in(0x1F300, 0x1F64F) ||
+      in(0x1F900, 0x1F9FF) || in(0x20000, 0x3FFFD)) {
+    return 2;
+  }
+  return 1;
+}
+
 }  // namespace
+
+std::size_t DisplayWidth(std::string_view utf8) {
+  std::size_t width = 0;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const Decoded d = DecodeAt(utf8, i);
+    width += d.length == 0 ? 1 : CharacterWidth(d.code);
+    i += d.length == 0 ? 1 : d.length;
+  }
+  return width;
+}
+
+std::string_view CutToWidth(std::string_view utf8, std::size_t columns) {
+  std::size_t width = 0;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const Decoded d = DecodeAt(utf8, i);
+    const std::size_t w = d.length == 0 ? 1 : CharacterWidth(d.code);
+    if (width + w > columns) return utf8.substr(0, i);
+    width += w;
+    i += d.length == 0 ? 1 : d.length;
+  }
+  return utf8;
+}
 
 long NextCodePoint(std::string_view text, std::size_t& at) {
   const Decoded d = DecodeAt(text, at);

@@ -17,6 +17,15 @@ namespace folivex {
 // its own. Everything else passes unchanged.
 std::string TerminalSafeText(std::string_view utf8);
 
+// The columns `utf8` takes on a terminal: two for a wide character (CJK,
+// full-width forms, most emoji), none for a combining mark or a joiner,
+// one for any other; a byte that is not UTF-8 counts as one column.
+std::size_t DisplayWidth(std::string_view utf8);
+
+// The longest start of `utf8` that fits in `columns`, whole characters
+// only, so a line cut to the terminal's width never wraps.
+std::string_view CutToWidth(std::string_view utf8, std::size_t columns);
+
 // The code point of the UTF-8 sequence at `text[at]`, and `at` moved past
 // it; -1 for a byte that starts no well-formed sequence (overlong forms,
 // surrogates and values above U+10FFFF included), `at` then moved one byte.

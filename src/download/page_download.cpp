@@ -113,11 +113,47 @@ std::vector<int> PageRange(int count) {
 }
 
 bool DownloadStop::Stop(std::chrono::milliseconds bound) {
-  stopped_ = true;
+  {
+    std::lock_guard guard(pages_lock_);
+    draining_ = true;
+    stopped_ = true;
+  }
+  *cancel_ = true;
+  changed_.notify_all();
   // Writers hold the lock shared while they check the flag and write: once
   // it is held here, none is writing, and every later one sees the flag.
   std::unique_lock lock(writing_, std::defer_lock);
   return lock.try_lock_for(bound);
+}
+
+bool DownloadStop::Drain(std::chrono::milliseconds grace, std::chrono::milliseconds write_bound) {
+  {
+    std::unique_lock lock(pages_lock_);
+    draining_ = true;
+    changed_.notify_all();
+    changed_.wait_for(lock, grace, [&] { return in_flight_ == 0; });
+  }
+  return Stop(write_bound);
+}
+
+bool DownloadStop::BeginPage() {
+  std::lock_guard guard(pages_lock_);
+  if (draining_) return false;
+  ++in_flight_;
+  return true;
+}
+
+void DownloadStop::EndPage() {
+  {
+    std::lock_guard guard(pages_lock_);
+    --in_flight_;
+  }
+  changed_.notify_all();
+}
+
+bool DownloadStop::PauseUnlessDraining(std::chrono::milliseconds pause) {
+  std::unique_lock lock(pages_lock_);
+  return !changed_.wait_for(lock, pause, [&] { return draining_.load(); });
 }
 
 bool DownloadStop::WriteUnlessStopped(const std::function<void()>& write) {
@@ -135,14 +171,25 @@ DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSetting
   int finished = 0;
   std::atomic<std::size_t> next{0};
 
-  const Failure stopped{FailureKind::Other, "the download was stopped"};
+  const Failure stopped{FailureKind::Stopped, {}};
+  // A stopped download's transfers give up instead of running to their end.
+  FetchOptions fetch = settings.fetch;
+  if (settings.stop && !fetch.cancel) fetch.cancel = settings.stop->CancelFlag();
+  struct PageInFlight {
+    DownloadStop* stop;
+    ~PageInFlight() {
+      if (stop) stop->EndPage();
+    }
+  };
   auto one_page = [&](int n) {
     PageOutcome outcome;
     outcome.page = n;
-    if (settings.stop && settings.stop->Stopped()) {
+    // A page that never starts keeps 0 attempts.
+    if (settings.stop && !settings.stop->BeginPage()) {
       outcome.failure = stopped;
       return outcome;
     }
+    const PageInFlight in_flight{settings.stop};
     const PageTarget target = target_for(n);
     {
       const Text folder = FolderOf(target.path);
@@ -162,7 +209,7 @@ DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSetting
     for (int attempt = 1; attempt <= attempts; ++attempt) {
       outcome.attempts = attempt;
       const bool reuse = attempt == 1 && settings.prefetched && settings.prefetched->first == target.address;
-      const FetchResult fetched = reuse ? settings.prefetched->second : Fetch(target.address, settings.fetch);
+      const FetchResult fetched = reuse ? settings.prefetched->second : Fetch(target.address, fetch);
       outcome.failure = RejectPage(fetched);
       if (!outcome.failure) {
         const Text path = WithExtension(target.path, ImageExtension(SniffImage(fetched.body)));
@@ -190,12 +237,13 @@ DownloadReport DownloadBook(const std::vector<int>& pages, const DownloadSetting
         wait = std::min<std::chrono::milliseconds>(std::chrono::seconds(*fetched.retry_after_s),
                                                    settings.max_retry_after);
       }
-      std::this_thread::sleep_for(wait);
-      pause *= 2;
-      if (settings.stop && settings.stop->Stopped()) {
+      if (!settings.stop) {
+        std::this_thread::sleep_for(wait);
+      } else if (!settings.stop->PauseUnlessDraining(wait)) {
         outcome.failure = stopped;
         return outcome;
       }
+      pause *= 2;
     }
     return outcome;
   };

@@ -4,6 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <functional>
 #include <shared_mutex>
 #include <optional>
@@ -27,21 +30,42 @@ inline constexpr std::chrono::seconds kMaxRetryAfter{30};
 // and is cut to this so a download stays finite.
 inline constexpr int kMaxPages = 100000;
 
-// Ends downloads early from another thread (the window closing): pages not
-// yet written are abandoned, and once Stop has returned true no page of
-// these downloads is being written or will be, so no temporary file of
-// theirs is left behind.
+// Ends downloads early from another thread: at once when the window
+// closes, gently when the user interrupts a command-line run. Once Stop or
+// Drain has returned true no page of these downloads is being written or
+// will be, so no temporary file of theirs is left behind.
 class DownloadStop {
  public:
-  // Asks every download given this to stop and waits up to `bound` for the
-  // pages being written to be finished. False when a write still runs then.
+  // Asks every download given this to stop: pages not yet written are
+  // abandoned and their transfers give up. Waits up to `bound` for the
+  // pages being written to be finished; false when a write still runs then.
   bool Stop(std::chrono::milliseconds bound);
+  // No page starts, nor is asked again, from now on; the pages in flight
+  // have up to `grace` to arrive and be written. Then as Stop(write_bound).
+  bool Drain(std::chrono::milliseconds grace, std::chrono::milliseconds write_bound);
   bool Stopped() const { return stopped_; }
+  // True from the first call of Drain or Stop on.
+  bool Draining() const { return draining_; }
   // Runs `write` unless the downloads were stopped; false when they were.
   bool WriteUnlessStopped(const std::function<void()>& write);
 
+  // Counts a page in flight, so Drain knows when none is left; false, and
+  // nothing counted, once draining. Every true is followed by EndPage.
+  bool BeginPage();
+  void EndPage();
+  // Sleeps for `pause` unless the downloads are drained or stopped first;
+  // false when they were.
+  bool PauseUnlessDraining(std::chrono::milliseconds pause);
+  // The flag this stop raises for transfers to give up (FetchOptions::cancel).
+  std::shared_ptr<const std::atomic<bool>> CancelFlag() const { return cancel_; }
+
  private:
+  std::atomic<bool> draining_{false};
   std::atomic<bool> stopped_{false};
+  const std::shared_ptr<std::atomic<bool>> cancel_ = std::make_shared<std::atomic<bool>>(false);
+  std::mutex pages_lock_;
+  std::condition_variable changed_;  // a page ended, or draining began
+  int in_flight_ = 0;
   std::shared_timed_mutex writing_;
 };
 
@@ -61,7 +85,8 @@ struct DownloadSettings {
   // A page fetched already (the cover is page 1): when a page's address is
   // this one, its first attempt uses these bytes instead of a request.
   std::optional<std::pair<Text, FetchResult>> prefetched;
-  // When set (and outliving the download), stops it early.
+  // When set (and outliving the download), stops it early; its fetches
+  // then watch the stop's cancel flag.
   DownloadStop* stop = nullptr;
 };
 

@@ -41,6 +41,7 @@ std::string ShortReason(const Failure& failure) {
     case FailureKind::WriteFailed: return "write failed";
     case FailureKind::ReadFailed: return "read failed";
     case FailureKind::NotRegularFile: return "not a regular file";
+    case FailureKind::Stopped: return "stopped";
     case FailureKind::Other: break;
   }
   return failure.detail.empty() ? "failed" : failure.detail;

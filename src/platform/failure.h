@@ -26,6 +26,7 @@ enum class FailureKind {
   WriteFailed,      // a file could not be written or put in place
   ReadFailed,       // a file could not be read
   NotRegularFile,   // something other than a plain file stands where a file goes
+  Stopped,          // the user stopped the run before it ended
   Other,
 };
 

@@ -4,6 +4,7 @@
 // platform converts at its own edge.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -208,6 +209,11 @@ struct FetchOptions {
   // Shared by every fetch of a run, so that several books at once keep
   // to one bound of requests in flight; null: no bound here.
   std::shared_ptr<RequestSlots> slots;
+  // When set and true, the transfer gives up as soon as it notices (about
+  // once a second while it waits, at every piece of the body while bytes
+  // move), failing as stopped: a run the user interrupts does not wait
+  // for a slow server.
+  std::shared_ptr<const std::atomic<bool>> cancel;
 };
 
 struct FetchResult {

@@ -4,6 +4,7 @@
 // whatever the console's code page.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,9 @@ enum class TerminalStream { Out, Err };
 // The program's arguments without its name, in UTF-8.
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 bool IsTerminal(TerminalStream stream);
+// The width in columns of the terminal behind `stream`; nothing when it is
+// no terminal and the environment's COLUMNS does not say either.
+std::optional<int> TerminalColumns(TerminalStream stream);
 // Writes UTF-8 text as it is; nothing is added.
 void WriteTerminal(TerminalStream stream, std::string_view utf8);
 

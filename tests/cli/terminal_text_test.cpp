@@ -41,9 +41,10 @@ TEST(TerminalSafeText, ShowsWhatATerminalWouldActOn) {
   }
 }
 
-// The progress printer shows the title and each failure's reason through
-// the sanitiser; only its own line-rewriting sequence reaches the terminal.
-TEST(ProgressPrinter, PrintsNoEscapeSequenceFromTheServer) {
+// The run's progress shows the title and each failure's reason through
+// the sanitiser; its live line is redrawn with carriage returns and
+// spaces, so no escape sequence at all reaches the terminal.
+TEST(RunProgress, PrintsNoEscapeSequenceFromTheServer) {
   const std::string title = "Book\x1B[2J\x1B[H";
   PageOutcome failed;
   failed.page = 2;
@@ -52,16 +53,17 @@ TEST(ProgressPrinter, PrintsNoEscapeSequenceFromTheServer) {
   for (const bool live : {false, true}) {
     SCOPED_TRACE(live ? "terminal" : "log");
     std::string printed;
-    ProgressPrinter printer(title, 2, live, false, [&](std::string_view text) { printed += text; });
-    printer.PageFinished(failed, 1);
+    RunProgress progress(1, live, false, [&](TerminalStream, std::string_view text) { printed += text; },
+                         [] { return std::optional<int>(120); });
+    const int book = progress.BookStarted(title, 2);
+    progress.PageFinished(book, failed);
     PageOutcome saved;
     saved.page = 1;
     saved.status = PageStatus::Saved;
-    printer.PageFinished(saved, 2);
-    printer.Finish();
-    std::string without_own = printed;
-    for (std::size_t at; (at = without_own.find("\r\x1B[K")) != std::string::npos;) without_own.erase(at, 4);
-    EXPECT_EQ(without_own.find('\x1B'), std::string::npos) << printed;
+    progress.PageFinished(book, saved);
+    progress.BookFinished(book);
+    progress.Finish();
+    EXPECT_EQ(printed.find('\x1B'), std::string::npos) << printed;
     EXPECT_NE(printed.find("Book^[[2J^[[H"), std::string::npos) << printed;
     EXPECT_NE(printed.find("the server said ^[[31mall is well^[[0m^J\n"), std::string::npos) << printed;
   }

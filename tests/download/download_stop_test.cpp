@@ -1,6 +1,7 @@
 // Stopping a download from another thread, as the window does when it
-// closes: from the moment Stop returns, the folder holds only whole pages,
-// no temporary, and nothing more is written.
+// closes and the command line when the user interrupts it: from the moment
+// Stop or Drain returns, the folder holds only whole pages, no temporary,
+// and nothing more is written.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -57,9 +58,62 @@ TEST(DownloadStop, StoppedMidwayLeavesOnlyWholePagesAndWritesNothingMore) {
   for (const PageOutcome& outcome : report.outcomes) {
     if (outcome.status == PageStatus::Failed) {
       ASSERT_TRUE(outcome.failure.has_value());
-      EXPECT_EQ(outcome.failure->detail, "the download was stopped");
+      EXPECT_EQ(outcome.failure->kind, FailureKind::Stopped);
     }
   }
+}
+
+// An interrupted command-line run drains: pages in flight still arrive and
+// are saved, no new page starts, and a transfer that would hang gives up
+// when the grace ends instead of at its own time-out.
+TEST(DownloadStop, DrainingFinishesThePagesInFlightAndStartsNoMore) {
+  constexpr int kPages = 40;
+  constexpr int kStalled = 3;
+  SampleSite site(SiteOptions{.latency = std::chrono::milliseconds(200)});
+  site.AddBook({.id = "d", .pages = kPages});
+  site.SetPageFault("d", kStalled, {.delivery = {.fault = Fault::kNoAnswer}});
+  ASSERT_TRUE(site.Start()) << site.error();
+  ScratchFolder folder;
+  const auto target = [&](int n) {
+    return PageTarget{site.ImageUrl("d", n),
+                      ConcatText(folder.text(), PathSeparator(), std::to_string(n), ".jpg")};
+  };
+  DownloadSettings settings;
+  settings.threads = 4;
+  // Far longer than the grace: the stalled page ends by the stop alone.
+  settings.fetch.idle_timeout_ms = 120000;
+  DownloadStop stop;
+  settings.stop = &stop;
+
+  DownloadReport report;
+  std::thread download([&] { report = DownloadBook(PageRange(kPages), settings, target, nullptr); });
+  for (int i = 0; i < 3000 && folder.Tree().size() < 4; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(stop.Drain(std::chrono::seconds(3), std::chrono::seconds(10)));
+  const std::set<std::string> at_stop = folder.Tree();
+  download.join();
+  EXPECT_EQ(folder.Tree(), at_stop) << "written after Drain returned";
+
+  int not_started = 0;
+  for (const PageOutcome& outcome : report.outcomes) {
+    SCOPED_TRACE("page " + std::to_string(outcome.page));
+    if (outcome.page == kStalled) {
+      ASSERT_EQ(outcome.status, PageStatus::Failed);
+      EXPECT_EQ(outcome.failure->kind, FailureKind::Stopped);
+    } else if (outcome.attempts == 0) {
+      ++not_started;
+      ASSERT_EQ(outcome.status, PageStatus::Failed);
+      EXPECT_EQ(outcome.failure->kind, FailureKind::Stopped);
+    } else {
+      // Started before the drain, so allowed to finish: saved whole.
+      ASSERT_EQ(outcome.status, PageStatus::Saved);
+      EXPECT_EQ(ScratchFolder::ReadFile(folder.root() / (std::to_string(outcome.page) + ".jpg")),
+                site.PageBytes("d", outcome.page));
+    }
+  }
+  EXPECT_GT(not_started, 0);
+  EXPECT_EQ(at_stop.size(), report.saved.size()) << "only the saved pages, no temporary";
 }
 
 }  // namespace

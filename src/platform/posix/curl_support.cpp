@@ -50,6 +50,7 @@ GuardedTransfer::GuardedTransfer(const FetchOptions& limits, Sinks sinks)
       idle_timeout_ms_(limits.idle_timeout_ms),
       min_bytes_per_second_(limits.min_bytes_per_second),
       rate_limit_(limits.rate_limit),
+      cancel_(limits.cancel),
       sinks_(std::move(sinks)),
       pace_(idle_timeout_ms_, min_bytes_per_second_, TransferPace::Clock::now()) {}
 
@@ -162,6 +163,10 @@ int GuardedTransfer::OnProgress(void* user, curl_off_t, curl_off_t down, curl_of
                                 curl_off_t up) {
   auto* self = static_cast<GuardedTransfer*>(user);
   if (self->stopped_) return 1;
+  if (self->cancel_ && *self->cancel_) {
+    self->Stop(Failure{FailureKind::Stopped, {}});
+    return 1;
+  }
   try {
     const auto moved = static_cast<std::uint64_t>(down + up);
     if (auto failure = self->pace_.Check(moved, static_cast<std::uint64_t>(down),

@@ -89,6 +89,7 @@ class GuardedTransfer {
   int idle_timeout_ms_;
   int min_bytes_per_second_;
   std::shared_ptr<RateLimit> rate_limit_;  // the run's, shared; may be null
+  std::shared_ptr<const std::atomic<bool>> cancel_;  // may be null
   Sinks sinks_;
   TransferPace pace_;
   std::optional<Failure> stopped_;

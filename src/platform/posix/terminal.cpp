@@ -1,8 +1,11 @@
 #include "platform/terminal.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "platform/terminal_common.h"
 
 namespace folivex {
 
@@ -12,6 +15,13 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
 
 bool IsTerminal(TerminalStream stream) {
   return ::isatty(stream == TerminalStream::Out ? STDOUT_FILENO : STDERR_FILENO) == 1;
+}
+
+std::optional<int> TerminalColumns(TerminalStream stream) {
+  winsize size{};
+  const int fd = stream == TerminalStream::Out ? STDOUT_FILENO : STDERR_FILENO;
+  if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return ColumnsFromEnvironment();
 }
 
 void WriteTerminal(TerminalStream stream, std::string_view utf8) {

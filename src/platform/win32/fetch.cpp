@@ -96,6 +96,10 @@ FetchResult Fetch(const Text& address, const FetchOptions& options) {
 
   const std::string url_utf8 = Utf8(url);
   RequestSlots::Hold slot(options.slots.get());
+  if (options.cancel && *options.cancel) {
+    result.failure = Failure{FailureKind::Stopped, {}};
+    return result;
+  }
   HINTERNET session = SharedSession(ProxyFor(options.proxy, url_utf8));
   if (!session) {
     result.failure = InternetFailure(GetLastError(), false);

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/codepage.h"
+#include "platform/terminal_common.h"
 
 namespace folivex {
 namespace {
@@ -36,6 +37,15 @@ std::vector<std::string> CommandLineArguments(int, char**) {
 bool IsTerminal(TerminalStream stream) {
   DWORD mode = 0;
   return GetConsoleMode(StreamHandle(stream), &mode) != 0;
+}
+
+std::optional<int> TerminalColumns(TerminalStream stream) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (GetConsoleScreenBufferInfo(StreamHandle(stream), &info)) {
+    const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+    if (columns > 0) return columns;
+  }
+  return ColumnsFromEnvironment();
 }
 
 void WriteTerminal(TerminalStream stream, std::string_view utf8) {

@@ -113,6 +113,7 @@ BodyReader::BodyReader(HINTERNET request, const FetchOptions& limits)
     : request_(request),
       max_body_bytes_(limits.max_body_bytes),
       rate_limit_(limits.rate_limit),
+      cancel_(limits.cancel),
       pace_(limits.idle_timeout_ms, limits.min_bytes_per_second, TransferPace::Clock::now()) {}
 
 std::optional<Failure> BodyReader::Begin() {
@@ -122,6 +123,7 @@ std::optional<Failure> BodyReader::Begin() {
 
 std::optional<Failure> BodyReader::Read(void* buffer, DWORD size, DWORD* count) {
   *count = 0;
+  if (cancel_ && *cancel_) return Failure{FailureKind::Stopped, {}};
   // Waits until some of the body has arrived (or it ended), so the read
   // below returns at once with what is there.
   DWORD available = 0;

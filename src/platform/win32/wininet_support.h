@@ -59,6 +59,7 @@ class BodyReader {
   HINTERNET request_;
   std::uint64_t max_body_bytes_;
   std::shared_ptr<RateLimit> rate_limit_;  // the run's, shared; may be null
+  std::shared_ptr<const std::atomic<bool>> cancel_;  // may be null
   TransferPace pace_;
   long long announced_ = -1;
   std::uint64_t received_ = 0;

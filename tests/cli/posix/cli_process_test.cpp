@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <set>
@@ -12,6 +14,7 @@
 #include <thread>
 
 #include "folivex_version.h"
+#include "support/json_reader.h"
 #include "support/sample_site.h"
 #include "support/scratch_folder.h"
 
@@ -159,6 +162,135 @@ TEST(FolivexDl, AKilledRunIsFinishedByTheNextOneWithEveryFileIntact) {
   // temporary file of the killed run.
   EXPECT_EQ(std::distance(fs::directory_iterator(book), fs::directory_iterator()), 41);
   EXPECT_TRUE(fs::exists(book / kBookRecordFileName));
+}
+
+// folivex-dl started in the background, its output into `log`.
+pid_t StartDl(const std::vector<std::string>& args, const fs::path& log) {
+  std::vector<std::string> argv_text{FOLIVEX_DL_PATH};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  const pid_t child = ::fork();
+  if (child != 0) return child;
+  const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ::dup2(fd, STDOUT_FILENO);
+  ::dup2(fd, STDERR_FILENO);
+  std::vector<char*> argv;
+  for (std::string& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ::execv(FOLIVEX_DL_PATH, argv.data());
+  ::_exit(127);
+}
+
+// The page files under `root`, book folder by book folder.
+std::vector<fs::path> PageFiles(const fs::path& root) {
+  std::vector<fs::path> pages;
+  if (!fs::exists(root)) return pages;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file() && entry.path().extension() == ".jpg") pages.push_back(entry.path());
+  }
+  return pages;
+}
+
+int ExitStatusOf(pid_t child) {
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Ctrl-C in the middle of a run of several books: the pages in flight are
+// finished, no book or page starts after it, nothing half-written stays,
+// the report says what was not fetched, and the run exits with 130.
+TEST(FolivexDl, AnInterruptedRunEndsInOrder) {
+  SampleSite site(SiteOptions{.latency = std::chrono::milliseconds(150)});
+  const std::vector<std::string> ids = {"a", "b", "c", "d"};
+  for (const std::string& id : ids) site.AddBook({.id = id, .title = "Book " + id, .pages = 30, .page_size = 30000});
+  ASSERT_TRUE(site.Start()) << site.error();
+  ScratchFolder out;
+  const fs::path list = out.root() / "list.txt";
+  std::string addresses;
+  for (const std::string& id : ids) addresses += site.BookUrl(id) + "\n";
+  ScratchFolder::WriteFile(list, addresses);
+  const fs::path books = out.root() / "books";
+  const fs::path report_file = out.root() / "run.json";
+  const fs::path log = out.root() / "log.txt";
+
+  const pid_t child = StartDl({"-j", "4", "-i", list.string(), "-o", books.string(), "--report", report_file.string()}, log);
+  ASSERT_GE(child, 0);
+  for (int i = 0; i < 400 && PageFiles(books).size() < 6; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  ::kill(child, SIGINT);
+  EXPECT_EQ(ExitStatusOf(child), 130);
+  const std::string said = ScratchFolder::ReadFile(log);
+  EXPECT_NE(said.find("folivex-dl: interrupted: finishing the pages in flight"), std::string::npos) << said;
+  EXPECT_NE(said.find("books complete; the same command fetches the rest"), std::string::npos) << said;
+
+  // Only whole pages and the folders' records: no temporary.
+  const std::vector<fs::path> pages = PageFiles(books);
+  ASSERT_GE(pages.size(), 6u);
+  for (const auto& entry : fs::recursive_directory_iterator(books)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_directory() || name == kBookRecordFileName) continue;
+    ASSERT_EQ(entry.path().extension(), ".jpg") << entry.path();
+  }
+
+  std::string error;
+  const std::optional<JsonValue> report = ParseJson(ScratchFolder::ReadFile(report_file), &error);
+  ASSERT_TRUE(report) << error;
+  EXPECT_TRUE((*report)["interrupted"].Bool());
+  std::size_t saved = 0, not_started = 0;
+  for (const JsonValue& book : (*report)["books"].Items()) {
+    for (const JsonValue& page : book["pages"].Items()) {
+      const std::string outcome = page["outcome"].String();
+      SCOPED_TRACE(page["address"].String() + ": " + outcome);
+      if (outcome == "saved") {
+        ++saved;
+        const auto id = std::find_if(ids.begin(), ids.end(), [&](const std::string& i) { return site.BookUrl(i) == book["address"].String(); });
+        ASSERT_NE(id, ids.end());
+        EXPECT_TRUE(ScratchFolder::ReadFile(page["file"].String()) ==
+                    site.PageBytes(*id, static_cast<int>(page["page"].Number())));
+      } else if (outcome == "not-started") {
+        ++not_started;
+        EXPECT_EQ(page["attempts"].Number(), 0);
+        EXPECT_FALSE(fs::exists(page["file"].String()));
+      } else {
+        ASSERT_EQ(outcome, "failed");
+        EXPECT_EQ(page["failure"]["kind"].String(), "stopped");
+      }
+    }
+    if (!book["complete"].Bool()) {
+      EXPECT_NE(book["problem"].String().find("interrupted"), std::string::npos);
+    }
+  }
+  EXPECT_EQ(saved, pages.size());
+  EXPECT_GT(not_started, 0u);
+
+  // The same command fetches the rest.
+  const Finished rerun = RunDl({"-q", "-i", list.string(), "-o", books.string()});
+  EXPECT_EQ(rerun.status, 0) << rerun.output;
+  EXPECT_EQ(PageFiles(books).size(), 4u * 30u);
+}
+
+// A second Ctrl-C does not wait for the pages in flight: the run ends at
+// once, before its report, and the next run finds its folders sound.
+TEST(FolivexDl, ASecondInterruptEndsTheRunAtOnce) {
+  SampleSite site(SiteOptions{.latency = std::chrono::milliseconds(400)});
+  site.AddBook({.id = "b", .title = "Slow", .pages = 40});
+  ASSERT_TRUE(site.Start()) << site.error();
+  ScratchFolder out;
+  const fs::path report_file = out.root() / "run.json";
+  const pid_t child = StartDl({"-j", "4", "-o", out.text(), "--report", report_file.string(), site.BookUrl("b")},
+                              out.root() / "log.txt");
+  ASSERT_GE(child, 0);
+  for (int i = 0; i < 400 && PageFiles(out.root()).size() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  ::kill(child, SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ::kill(child, SIGINT);
+  EXPECT_EQ(ExitStatusOf(child), 130);
+  EXPECT_FALSE(fs::exists(report_file)) << "the run went on to its end after the second interrupt";
+
+  const Finished rerun = RunDl({"-q", "-o", out.text(), site.BookUrl("b")});
+  EXPECT_EQ(rerun.status, 0) << rerun.output;
+  for (int n = 1; n <= 40; ++n) {
+    EXPECT_EQ(ScratchFolder::ReadFile(out.root() / "Slow" / (std::to_string(n) + ".jpg")), site.PageBytes("b", n)) << n;
+  }
 }
 
 TEST(FolivexDl, ThePdfPassesQpdfAndHoldsEveryPage) {
