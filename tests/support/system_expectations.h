@@ -14,11 +14,6 @@ struct SystemExpectations {
   // reading until the connection closes and hands back every byte sent, so
   // the whole picture arrives and is saved.
   bool reads_past_short_content_length = false;
-  // A page written while another run cleans the folder without pause: every
-  // write lands and reads back whole. Both systems hold the temporary (a
-  // lock on Linux, a handle shared with nobody on Windows) from its creation
-  // until it has been renamed over the page.
-  bool writes_survive_a_spinning_cleaner = true;
 };
 
 const SystemExpectations& System();
