@@ -55,7 +55,7 @@ std::string TextString(const Text& gbk) {
 // table at the end lists those offsets, so every byte goes through Put.
 class PdfWriter {
  public:
-  explicit PdfWriter(StreamFile file) : file_(std::move(file)) {}
+  explicit PdfWriter(StreamFile& file) : file_(file) {}
 
   bool IsOpen() const { return file_.IsOpen(); }
   bool Ok() const { return ok_; }
@@ -104,7 +104,7 @@ class PdfWriter {
   }
 
  private:
-  StreamFile file_;
+  StreamFile& file_;
   bool ok_ = true;
   std::uint64_t offset_ = 0;
   std::vector<std::uint64_t> offsets_;  // object n at index n - 1
@@ -215,11 +215,13 @@ int WritePicture(PdfWriter& out, const PdfPicture& picture) {
   return image;
 }
 
-// One attempt at the whole PDF. `temporary_vanished`: the temporary was gone
-// when it was to be renamed (another run's cleaning took it in the instant
-// after it was closed), so another attempt may succeed.
-PdfResult WritePdfOnce(const Text& pdf_path, const Text& title, const std::vector<Text>& page_paths,
-                       bool* temporary_vanished) {
+}  // namespace
+
+PdfResult WritePdfBook(const Text& pdf_path, const Text& title,
+                       const std::vector<Text>& page_paths) {
+  if (pdf_path.empty()) return PdfResult{.error = "no file name for the PDF"};
+  // Temporaries of killed runs lie beside the PDF; those of live runs stay.
+  RemoveLeftoverTemporaries(FolderOfPath(pdf_path));
   PdfResult result;
   TemporaryFile created = CreateTemporaryBeside(pdf_path);
   if (!created.file.IsOpen()) {
@@ -228,7 +230,7 @@ PdfResult WritePdfOnce(const Text& pdf_path, const Text& title, const std::vecto
   }
   const Text temporary = created.path;
   const std::string shown_temporary = GbkToUtf8(temporary);
-  PdfWriter out(std::move(created.file));
+  PdfWriter out(created.file);
   auto give_up = [&](std::string error) {
     out.Close();
     RemoveFile(temporary);
@@ -340,32 +342,15 @@ PdfResult WritePdfOnce(const Text& pdf_path, const Text& title, const std::vecto
   out.Object(info, information);
   out.Finish(catalog, info);
 
-  if (!out.Close()) return give_up("cannot write " + shown_temporary);
-  FileResult replaced = ReplaceFile(temporary, pdf_path);
+  if (!out.Ok()) return give_up("cannot write " + shown_temporary);
+  FileResult replaced = ReplaceWithTemporary(created, pdf_path);
   if (!replaced.ok) {
-    *temporary_vanished = !FileExists(temporary);
-    RemoveFile(temporary);
     result.pages.clear();
     result.error = replaced.error;
     return result;
   }
   result.ok = true;
   return result;
-}
-
-}  // namespace
-
-PdfResult WritePdfBook(const Text& pdf_path, const Text& title,
-                       const std::vector<Text>& page_paths) {
-  if (pdf_path.empty()) return PdfResult{.error = "no file name for the PDF"};
-  // Temporaries of killed runs lie beside the PDF; those of live runs stay.
-  RemoveLeftoverTemporaries(FolderOfPath(pdf_path));
-  constexpr int kAttempts = 3;
-  for (int attempt = 1;; ++attempt) {
-    bool temporary_vanished = false;
-    PdfResult result = WritePdfOnce(pdf_path, title, page_paths, &temporary_vanished);
-    if (result.ok || !temporary_vanished || attempt == kAttempts) return result;
-  }
 }
 
 }  // namespace folivex

@@ -72,10 +72,10 @@ struct FileResult {
 // midway never leaves a partial file under the name. Nothing is flushed to
 // the device (a page costs less to fetch again than two flushes), so after
 // a power cut the file may be short or empty; callers that keep files
-// across runs check them. When the temporary is removed by someone else
-// before the rename, the write is made again under a new name. Something
-// other than a regular file standing at `path` (a folder, a FIFO, a
-// device) is left as it is and the write fails.
+// across runs check them. The temporary is held as a live writer's from its
+// creation until it has been renamed, so the cleaning of another run never
+// takes it. Something other than a regular file standing at `path` (a
+// folder, a FIFO, a device) is left as it is and the write fails.
 FileResult WriteFileAtomically(const Text& path, const Bytes& bytes);
 // Renames `from` over `to`, replacing it.
 FileResult ReplaceFile(const Text& from, const Text& to);
@@ -110,6 +110,7 @@ class StreamFile {
 
  private:
   friend TemporaryFile CreateTemporaryBeside(const Text& target);
+  friend FileResult ReplaceWithTemporary(TemporaryFile& temporary, const Text& target);
   explicit StreamFile(void* handle) : handle_(handle) {}
 
   void* handle_ = nullptr;  // a FILE*
@@ -153,6 +154,12 @@ struct TemporaryFile {
 // passed over for the next one. While the file is open this process holds
 // it as a StreamFile writer does, which tells other runs that it is alive.
 TemporaryFile CreateTemporaryBeside(const Text& target);
+// Closes the temporary's stream (flushed to the device, as StreamFile::Close
+// flushes) and renames the temporary over `target`, replacing it. The
+// temporary is held as a live writer's until it has its new name, so the
+// cleaning of another run never takes it in between. On failure the
+// temporary is removed and `target` is left as it was.
+FileResult ReplaceWithTemporary(TemporaryFile& temporary, const Text& target);
 
 // Removes the file unless a writer holds it open; false when it stays or
 // cannot be removed. Where the file system keeps no locks, only a file

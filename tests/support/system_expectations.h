@@ -14,13 +14,6 @@ struct SystemExpectations {
   // reading until the connection closes and hands back every byte sent, so
   // the whole picture arrives and is saved.
   bool reads_past_short_content_length = false;
-  // A page written while another run cleans the folder without pause. A
-  // write now and then reports success while the file keeps its previous
-  // contents (2 to 3 in 200 writes, seen on Linux and under Wine): a fault
-  // between the writer's rename and the cleaner's lock-and-remove, not yet
-  // found. Until it is, neither system meets the expectation and the
-  // stress test is not run as a proof.
-  bool writes_survive_a_spinning_cleaner = false;
 };
 
 const SystemExpectations& System();

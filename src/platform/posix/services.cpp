@@ -151,9 +151,6 @@ Text WithoutTrailingSeparator(Text path) {
 // --- Temporary files -------------------------------------------------------------
 
 constexpr int kTemporaryNamesTried = 100;
-// A write is made again this often when its temporary vanishes before the
-// rename.
-constexpr int kWriteAttempts = 3;
 // Where the file system keeps no locks, a temporary untouched this long is
 // taken as abandoned.
 constexpr time_t kAbandonedAfterSeconds = 24 * 60 * 60;
@@ -166,6 +163,13 @@ struct OpenedTemporary {
   std::string name;   // as the system calls take it
   std::string error;  // when fd is not valid
 };
+
+// Whether `name` still leads to the file open as `fd`.
+bool NameLeadsTo(const std::string& name, int fd) {
+  struct stat held {}, named {};
+  return ::fstat(fd, &held) == 0 && ::lstat(name.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+         held.st_ino == named.st_ino;
+}
 
 // A new temporary beside `target`, created exclusively (O_EXCL: never an
 // existing file; O_NOFOLLOW: never through a link) and locked as
@@ -189,10 +193,15 @@ OpenedTemporary OpenTemporaryBeside(const Text& target) {
       if (last_error == EEXIST || last_error == ELOOP) continue;
       break;
     }
-    // Another run's cleaning may have locked it in the instant since it
-    // was made; that run removes it, this one takes the next name. A file
-    // system without locks leaves it unlocked.
+    // Another run's cleaning may have taken the file in the instant between
+    // its creation and the lock: it holds the lock now and removes the file,
+    // or it has held it, removed it and let go, and the lock just taken is
+    // on a file without a name. Either way this one takes the next name.
+    // Once the lock is held and the name still leads to the file, no
+    // cleaner removes it: a cleaner removes only what it has locked. A
+    // file system without locks leaves it unlocked.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) continue;
+    if (!NameLeadsTo(opened.name, fd.get())) continue;
     opened.fd = std::move(fd);
     return opened;
   }
@@ -357,31 +366,31 @@ FileResult WriteFileAtomically(const Text& path, const Bytes& bytes) {
     return {false, refusal, FailureKind::NotRegularFile};
   }
 
-  for (int attempt = 1;; ++attempt) {
-    OpenedTemporary temporary = OpenTemporaryBeside(path);
-    if (!temporary.fd.valid()) return {false, temporary.error};
-    auto fail = [&](const char* what) {
-      const int error = errno;
-      temporary.fd.Reset();
-      ::unlink(temporary.name.c_str());
-      return FileResult{false, std::string(what) + " " + temporary.name + ": " + ErrnoText(error)};
-    };
-    if (!WriteAll(temporary.fd.get(), bytes.data(), bytes.size())) return fail("cannot write");
-    // No flush to the device: the rename already guarantees that a killed or
-    // crashed process never leaves a partial file under the target's name, and
-    // two flushes per page cost more than the transfer itself. After a power
-    // cut a page may be short; the resume check, which keeps only complete
-    // images, fetches it again.
-    if (!temporary.fd.Reset()) return fail("cannot close");
-    if (::rename(temporary.name.c_str(), target.c_str()) == 0) return {true, {}};
+  OpenedTemporary temporary = OpenTemporaryBeside(path);
+  if (!temporary.fd.valid()) return {false, temporary.error};
+  // A second descriptor of the same open file keeps the lock until the
+  // rename is done: the lock belongs to the open file and lasts while any
+  // descriptor of it is open, so the writing descriptor can be closed first
+  // and its close report a failed write (network file systems report them
+  // only there) before anything is renamed. Renamed unlocked, the
+  // temporary could be taken by another run's cleaning in between.
+  FileDescriptor lock(::fcntl(temporary.fd.get(), F_DUPFD_CLOEXEC, 0));
+  // The temporary goes while this run still holds it.
+  auto fail = [&](const char* what, const std::string& name) {
     const int error = errno;
-    // Closed, the temporary was no longer locked: another run's cleaning may
-    // have removed it just then. The bytes are still here; write them again.
-    // (A folder that went away fails the next creation, and says so.)
-    if (error == ENOENT && attempt < kWriteAttempts) continue;
     ::unlink(temporary.name.c_str());
-    return {false, "cannot rename over " + target + ": " + ErrnoText(error)};
-  }
+    return FileResult{false, std::string(what) + " " + name + ": " + ErrnoText(error)};
+  };
+  if (!lock.valid()) return fail("cannot hold", temporary.name);
+  if (!WriteAll(temporary.fd.get(), bytes.data(), bytes.size())) return fail("cannot write", temporary.name);
+  // No flush to the device: the rename already guarantees that a killed or
+  // crashed process never leaves a partial file under the target's name, and
+  // two flushes per page cost more than the transfer itself. After a power
+  // cut a page may be short; the resume check, which keeps only complete
+  // images, fetches it again.
+  if (!temporary.fd.Reset()) return fail("cannot close", temporary.name);
+  if (::rename(temporary.name.c_str(), target.c_str()) != 0) return fail("cannot rename over", target);
+  return {true, {}};
 }
 
 FileResult ReplaceFile(const Text& from, const Text& to) {
@@ -500,6 +509,31 @@ TemporaryFile CreateTemporaryBeside(const Text& target) {
   result.file = StreamFile(file);
   result.path = std::move(opened.path);
   return result;
+}
+
+FileResult ReplaceWithTemporary(TemporaryFile& temporary, const Text& target) {
+  const std::string from = SystemName(temporary.path);
+  const std::string to = SystemName(target);
+  if (!temporary.file.IsOpen()) return {false, "the temporary " + from + " is not open"};
+  auto fail = [&](const char* what, const std::string& name) {
+    const int error = errno;
+    temporary.file.Close();
+    if (!from.empty()) ::unlink(from.c_str());
+    return FileResult{false, std::string(what) + " " + name + ": " + ErrnoText(error)};
+  };
+  if (from.empty() || to.empty()) {
+    temporary.file.Close();
+    if (!from.empty()) ::unlink(from.c_str());
+    return {false, "file name is not valid code page 936 text"};
+  }
+  // As in WriteFileAtomically: a second descriptor of the open file keeps
+  // its lock while the stream closes and the rename is made.
+  FileDescriptor lock(::fcntl(::fileno(static_cast<FILE*>(temporary.file.handle_)), F_DUPFD_CLOEXEC, 0));
+  if (!lock.valid()) return fail("cannot hold", from);
+  if (!temporary.file.Close()) return fail("cannot write", from);
+  if (::rename(from.c_str(), to.c_str()) != 0) return fail("cannot rename over", to);
+  SyncFolderOf(to);
+  return {true, {}};
 }
 
 bool RemoveFileNobodyWrites(const Text& path) {

@@ -15,10 +15,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/process_settings.h"
@@ -130,9 +133,6 @@ std::wstring ProgramFolderWide() {
 // --- Temporary files -------------------------------------------------------------
 
 constexpr int kTemporaryNamesTried = 100;
-// A write is made again this often when its temporary vanishes before the
-// rename.
-constexpr int kWriteAttempts = 3;
 
 std::atomic<std::uint32_t> temporary_counter{0};
 
@@ -145,7 +145,9 @@ struct OpenedTemporary {
 
 // A new temporary beside `target`, created exclusively (CREATE_NEW: never an
 // existing file or link) and shared with nobody while it is open, so the
-// cleaning of another run cannot delete it. A taken name is passed over.
+// cleaning of another run cannot delete it. It is opened for deletion as
+// well, so that it can be renamed or removed through the handle, while it
+// is still held. A taken name is passed over.
 OpenedTemporary OpenTemporaryBeside(const Text& target) {
   OpenedTemporary opened;
   const Text folder = FolderOfPath(target);
@@ -158,7 +160,7 @@ OpenedTemporary OpenTemporaryBeside(const Text& target) {
       opened.error = "file name is not valid code page 936 text";
       return opened;
     }
-    opened.file = OpenHandle(CreateFileW(opened.name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    opened.file = OpenHandle(CreateFileW(opened.name.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
     if (opened.file) return opened;
     last_error = GetLastError();
@@ -166,6 +168,42 @@ OpenedTemporary OpenTemporaryBeside(const Text& target) {
   }
   opened.error = "cannot create a temporary file beside " + Utf8(SystemName(target)) + ": " + ErrorText(last_error);
   return opened;
+}
+
+// Renames the file open as `file` (with DELETE access) over `target`
+// through its handle. Renamed by name, a file this process has let go of
+// could be opened by another run's cleaning in between, and that run's
+// deletion would then follow the file to its new name.
+bool RenameOpenFile(HANDLE file, const std::wstring& target) {
+  // The full name, resolved as CreateFileW resolves a relative one.
+  const DWORD capacity = GetFullPathNameW(target.c_str(), 0, nullptr, nullptr);
+  if (capacity == 0) return false;
+  std::wstring full(capacity, L'\0');
+  const DWORD length = GetFullPathNameW(target.c_str(), capacity, full.data(), nullptr);
+  if (length == 0 || length >= capacity) return false;
+  full.resize(length);
+  // The name follows the structure, its zero included (the system reads it
+  // as a zero-terminated string as well).
+  const std::size_t name_bytes = full.size() * sizeof(wchar_t);
+  const std::size_t size = offsetof(FILE_RENAME_INFO, FileName) + name_bytes + sizeof(wchar_t);
+  std::vector<std::uint64_t> buffer((size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t), 0);
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(name_bytes);
+  std::memcpy(info->FileName, full.c_str(), name_bytes + sizeof(wchar_t));
+  return SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(size)) != 0;
+}
+
+// Closes a temporary this process holds and removes it: marked for deletion
+// through the handle while it is still held, by name when that is refused.
+void DiscardTemporary(FileHandle file, const std::wstring& name) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  const bool marked =
+      file && SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition) != 0;
+  file.reset();
+  if (!marked) DeleteFileW(name.c_str());
 }
 
 // Why `target` may not be replaced: a folder stands there.
@@ -289,28 +327,24 @@ FileResult WriteFileAtomically(const Text& path, const Bytes& bytes) {
     return {false, refusal, FailureKind::NotRegularFile};
   }
 
-  for (int attempt = 1;; ++attempt) {
-    OpenedTemporary temporary = OpenTemporaryBeside(path);
-    if (!temporary.file) return {false, temporary.error};
-    auto fail = [&](const char* what) {
-      const DWORD error = GetLastError();
-      temporary.file.reset();
-      DeleteFileW(temporary.name.c_str());
-      return FileResult{false, std::string(what) + " " + Utf8(temporary.name) + ": " + ErrorText(error)};
-    };
-    if (!WriteAll(temporary.file.get(), bytes.data(), bytes.size())) return fail("cannot write");
-    // No flush to the device: the rename alone keeps partial files from ever
-    // standing under the target's name when the process dies, and a page cut
-    // short by a power cut is fetched again by the resume check.
-    if (!CloseHandle(temporary.file.release())) return fail("cannot close");
-    if (MoveFileExW(temporary.name.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return {true, {}};
+  OpenedTemporary temporary = OpenTemporaryBeside(path);
+  if (!temporary.file) return {false, temporary.error};
+  auto fail = [&](const char* what, const std::wstring& name) {
     const DWORD error = GetLastError();
-    // Closed, the temporary was shared again: another run's cleaning may
-    // have deleted it just then. The bytes are still here; write them again.
-    if (error == ERROR_FILE_NOT_FOUND && attempt < kWriteAttempts) continue;
-    DeleteFileW(temporary.name.c_str());
-    return {false, "cannot rename over " + Utf8(target) + ": " + ErrorText(error)};
-  }
+    DiscardTemporary(std::move(temporary.file), temporary.name);
+    return FileResult{false, std::string(what) + " " + Utf8(name) + ": " + ErrorText(error)};
+  };
+  if (!WriteAll(temporary.file.get(), bytes.data(), bytes.size())) return fail("cannot write", temporary.name);
+  // No flush to the device: the rename alone keeps partial files from ever
+  // standing under the target's name when the process dies, and a page cut
+  // short by a power cut is fetched again by the resume check. The rename
+  // goes through the handle, so the temporary is never shared with anyone
+  // before it has its final name.
+  if (!RenameOpenFile(temporary.file.get(), target)) return fail("cannot rename over", target);
+  // Every write has been accepted by WriteFile; closing the handle reports
+  // nothing more about them.
+  temporary.file.reset();
+  return {true, {}};
 }
 
 FileResult ReplaceFile(const Text& from, const Text& to) {
@@ -426,11 +460,51 @@ TemporaryFile CreateTemporaryBeside(const Text& target) {
   return result;
 }
 
+FileResult ReplaceWithTemporary(TemporaryFile& temporary, const Text& target) {
+  const std::wstring from = SystemName(temporary.path);
+  const std::wstring to = SystemName(target);
+  if (!temporary.file.IsOpen()) return {false, "the temporary " + Utf8(from) + " is not open"};
+  // A second handle of the same open file keeps it shared with nobody while
+  // the stream closes, and the rename goes through it.
+  FILE* stream = static_cast<FILE*>(temporary.file.handle_);
+  const auto own = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  HANDLE copy = nullptr;
+  const bool copied = own != INVALID_HANDLE_VALUE &&
+                      DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, FALSE,
+                                      DUPLICATE_SAME_ACCESS) != 0;
+  FileHandle holder(copied ? copy : nullptr);
+  auto fail = [&](const char* what, const std::wstring& name) {
+    const DWORD error = GetLastError();
+    temporary.file.Close();
+    DiscardTemporary(std::move(holder), from);
+    return FileResult{false, std::string(what) + " " + Utf8(name) + ": " + ErrorText(error)};
+  };
+  if (!holder) return fail("cannot hold", from);
+  if (to.empty()) {
+    temporary.file.Close();
+    DiscardTemporary(std::move(holder), from);
+    return {false, "file name is not valid code page 936 text"};
+  }
+  if (!temporary.file.Close()) return fail("cannot write", from);
+  if (!RenameOpenFile(holder.get(), to)) return fail("cannot rename over", to);
+  return {true, {}};
+}
+
 bool RemoveFileNobodyWrites(const Text& path) {
   const std::wstring name = SystemName(path);
-  // A writer shares its file with nobody, so the deletion of a file that
-  // is being written fails (a sharing violation) and the file stays.
-  return !name.empty() && DeleteFileW(name.c_str()) != 0;
+  if (name.empty()) return false;
+  // Opened shared with nobody: a writer shares its file with nobody, so a
+  // file being written is refused (a sharing violation) and stays. Once
+  // open, nobody else can open the file, so nobody can rename it either,
+  // and the deletion marked through this handle removes the file under
+  // this name. A link is removed itself, never followed; a folder is not
+  // opened at all (that takes FILE_FLAG_BACKUP_SEMANTICS).
+  FileHandle file = OpenHandle(CreateFileW(name.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) return false;
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
 // --- Threads ----------------------------------------------------------------------

@@ -5,7 +5,6 @@ namespace folivex {
 const SystemExpectations& System() {
   static const SystemExpectations expectations{
       .reads_past_short_content_length = true,
-      .writes_survive_a_spinning_cleaner = false,
   };
   return expectations;
 }
