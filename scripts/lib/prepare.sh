@@ -36,7 +36,7 @@ folivex_packages_windows=(
 # cwebp (webp) at build time.
 folivex_packages_test=(
   openssl x11-apps imagemagick webp xdotool xclip
-  qpdf poppler-utils aria2 wget curl gnuplot-nox clang
+  qpdf poppler-utils aria2 wget curl gnuplot-nox strace clang
 )
 folivex_packages_package=(
   help2man man-db bsdextrautils dpkg-dev lintian zip unzip xdotool
