@@ -77,8 +77,6 @@ struct FileResult {
 // takes it. Something other than a regular file standing at `path` (a
 // folder, a FIFO, a device) is left as it is and the write fails.
 FileResult WriteFileAtomically(const Text& path, const Bytes& bytes);
-// Renames `from` over `to`, replacing it.
-FileResult ReplaceFile(const Text& from, const Text& to);
 std::optional<Bytes> ReadBytesFile(const Text& path);
 bool FileExists(const Text& path);
 bool RemoveFile(const Text& path);

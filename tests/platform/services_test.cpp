@@ -186,19 +186,6 @@ TEST_F(FilesTest, WriteFileAtomicallyFailsCleanly) {
   EXPECT_EQ(ListFiles(folder_), std::vector<Text>{"keep.txt"});
 }
 
-TEST_F(FilesTest, ReplaceFileRenamesOverTheTarget) {
-  ASSERT_TRUE(WriteBytesFile(In("from"), TextToBytes("from")));
-  ASSERT_TRUE(WriteBytesFile(In(kBookName), TextToBytes("to")));
-  const FileResult moved = ReplaceFile(In("from"), In(kBookName));
-  EXPECT_TRUE(moved.ok) << moved.error;
-  EXPECT_EQ(ReadBytesFile(In(kBookName)), TextToBytes("from"));
-  EXPECT_FALSE(FileExists(In("from")));
-  const FileResult missing = ReplaceFile(In("from"), In(kBookName));
-  EXPECT_FALSE(missing.ok);
-  EXPECT_FALSE(missing.error.empty());
-  EXPECT_EQ(ReadBytesFile(In(kBookName)), TextToBytes("from"));
-}
-
 TEST_F(FilesTest, ListFilesNamesOnlyPlainFiles) {
   ASSERT_TRUE(CreateFolder(In("sub")));
   ASSERT_TRUE(WriteBytesFile(In("sub") + PathSeparator() + "deep.jpg", SmallJpeg()));

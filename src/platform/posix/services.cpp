@@ -393,17 +393,6 @@ FileResult WriteFileAtomically(const Text& path, const Bytes& bytes) {
   return {true, {}};
 }
 
-FileResult ReplaceFile(const Text& from, const Text& to) {
-  const std::string source = SystemName(from);
-  const std::string target = SystemName(to);
-  if (source.empty() || target.empty()) return {false, "empty or invalid file name"};
-  if (::rename(source.c_str(), target.c_str()) != 0) {
-    return {false, "cannot rename " + source + " over " + target + ": " + ErrnoText(errno)};
-  }
-  SyncFolderOf(target);
-  return {true, {}};
-}
-
 std::optional<Bytes> ReadBytesFile(const Text& path) {
   const std::string name = SystemName(path);
   if (name.empty()) return std::nullopt;

@@ -10,9 +10,6 @@
 #include <share.h>
 #include <stdio.h>
 
-// <windows.h> maps ReplaceFile to ReplaceFileW; ours is the one in services.h.
-#undef ReplaceFile
-
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -344,16 +341,6 @@ FileResult WriteFileAtomically(const Text& path, const Bytes& bytes) {
   // Every write has been accepted by WriteFile; closing the handle reports
   // nothing more about them.
   temporary.file.reset();
-  return {true, {}};
-}
-
-FileResult ReplaceFile(const Text& from, const Text& to) {
-  const std::wstring source = SystemName(from);
-  const std::wstring target = SystemName(to);
-  if (source.empty() || target.empty()) return {false, "empty or invalid file name"};
-  if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return {false, "cannot rename " + Utf8(source) + " over " + Utf8(target) + ": " + ErrorText(GetLastError())};
-  }
   return {true, {}};
 }
 
