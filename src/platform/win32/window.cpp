@@ -15,7 +15,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/codepage.h"
 #include "platform/process_settings.h"
 #include "platform/window.h"
 #include "platform/win32/app_window_impl.h"
