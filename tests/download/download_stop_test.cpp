@@ -17,6 +17,20 @@
 namespace folivex {
 namespace {
 
+// Page n of the site's book `id` goes to n.jpg in `folder`.
+PageTargetFor PagesInto(const SampleSite& site, const std::string& id, const ScratchFolder& folder) {
+  return [&site, id, &folder](int n) {
+    return PageTarget{site.ImageUrl(id, n), ConcatText(folder.text(), PathSeparator(), std::to_string(n), ".jpg")};
+  };
+}
+
+// Until `folder` holds `files` files, or 15 s have passed.
+void WaitForFiles(const ScratchFolder& folder, std::size_t files) {
+  for (int i = 0; i < 3000 && folder.Tree().size() < files; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
 TEST(DownloadStop, StoppedMidwayLeavesOnlyWholePagesAndWritesNothingMore) {
   constexpr int kPages = 60;
   // Slow pages keep several in flight at any moment.
@@ -25,10 +39,7 @@ TEST(DownloadStop, StoppedMidwayLeavesOnlyWholePagesAndWritesNothingMore) {
   site.PreparePictures("s");
   ASSERT_TRUE(site.Start()) << site.error();
   ScratchFolder folder;
-  const auto target = [&](int n) {
-    return PageTarget{site.ImageUrl("s", n),
-                      ConcatText(folder.text(), PathSeparator(), std::to_string(n), ".jpg")};
-  };
+  const PageTargetFor target = PagesInto(site, "s", folder);
   DownloadSettings settings;
   settings.threads = 8;
   DownloadStop stop;
@@ -37,9 +48,7 @@ TEST(DownloadStop, StoppedMidwayLeavesOnlyWholePagesAndWritesNothingMore) {
   DownloadReport report;
   std::thread download([&] { report = DownloadBook(PageRange(kPages), settings, target, nullptr); });
   // Some pages written, most still to come.
-  for (int i = 0; i < 3000 && folder.Tree().size() < 5; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  WaitForFiles(folder, 5);
   ASSERT_TRUE(stop.Stop(std::chrono::seconds(10)));
   const std::set<std::string> at_stop = folder.Tree();
   download.join();
@@ -74,10 +83,7 @@ TEST(DownloadStop, DrainingFinishesThePagesInFlightAndStartsNoMore) {
   site.SetPageFault("d", kStalled, {.delivery = {.fault = Fault::kNoAnswer}});
   ASSERT_TRUE(site.Start()) << site.error();
   ScratchFolder folder;
-  const auto target = [&](int n) {
-    return PageTarget{site.ImageUrl("d", n),
-                      ConcatText(folder.text(), PathSeparator(), std::to_string(n), ".jpg")};
-  };
+  const PageTargetFor target = PagesInto(site, "d", folder);
   DownloadSettings settings;
   settings.threads = 4;
   // Far longer than the grace: the stalled page ends by the stop alone.
@@ -87,9 +93,7 @@ TEST(DownloadStop, DrainingFinishesThePagesInFlightAndStartsNoMore) {
 
   DownloadReport report;
   std::thread download([&] { report = DownloadBook(PageRange(kPages), settings, target, nullptr); });
-  for (int i = 0; i < 3000 && folder.Tree().size() < 4; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  WaitForFiles(folder, 4);
   ASSERT_TRUE(stop.Drain(std::chrono::seconds(3), std::chrono::seconds(10)));
   const std::set<std::string> at_stop = folder.Tree();
   download.join();
