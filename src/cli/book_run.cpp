@@ -27,13 +27,9 @@ std::string ProblemText(AnalysisProblem problem) {
   return "";
 }
 
-bool IsStopped(const PageOutcome& outcome) {
-  return outcome.status == PageStatus::Failed && outcome.failure && outcome.failure->kind == FailureKind::Stopped;
-}
-
 // "Title: 9 saved, 0 kept, 1 failed, 2 stopped: pages 4 (404); 11-12 (stopped)"
 std::string Summary(const std::string& book, const DownloadReport& report) {
-  const auto stopped = static_cast<std::size_t>(std::count_if(report.outcomes.begin(), report.outcomes.end(), IsStopped));
+  const auto stopped = static_cast<std::size_t>(std::ranges::count_if(report.outcomes, &PageOutcome::Stopped));
   std::string summary = book + ": " + std::to_string(report.saved.size()) + " saved, " +
                         std::to_string(report.kept.size()) + " kept, " +
                         std::to_string(report.failed.size() - stopped) + " failed";
@@ -83,14 +79,15 @@ void WritePdf(const BookJob& job, const std::string& shown_url, const Text& titl
   }
 }
 
-}  // namespace
-
+// The record of a book the run never came to, because it was interrupted.
 BookRecord BookNotStarted(const std::string& url) {
   BookRecord record;
   record.address = url;
   record.problem = std::string("not started: ") + kInterrupted;
   return record;
 }
+
+}  // namespace
 
 BookRecord RunBook(const BookJob& job, const std::string& url) {
   const CliOptions& options = job.options;
@@ -99,16 +96,19 @@ BookRecord RunBook(const BookJob& job, const std::string& url) {
   record.address = url;
   const std::string shown_url = TerminalSafeText(url);
   const auto tell = [&](const std::string& line) { progress.Say(TerminalStream::Err, "folivex-dl: " + shown_url + ": " + line); };
+  // A book that never gets to its pages ends here for the live line.
+  const auto ended_early = [&](BookRecord ended) {
+    progress.BookFinished(-1, job.stop.Draining());
+    return ended;
+  };
+  if (job.stop.Draining()) return ended_early(BookNotStarted(url));
   const Text address = Utf8ToGbkText(url);
   const BookAnalysis analysis = AnalyzeBook(address, job.fetch);
-  if (job.stop.Draining()) {
-    record.problem = std::string("not started: ") + kInterrupted;
-    return record;
-  }
+  if (job.stop.Draining()) return ended_early(BookNotStarted(url));
   if (analysis.problem != AnalysisProblem::None) {
     record.problem = ProblemText(analysis.problem);
     tell(*record.problem);
-    return record;
+    return ended_early(std::move(record));
   }
   const Text title = options.title ? Utf8ToGbkText(*options.title) : analysis.title;
   // A folder of this book's own, even when another book has the title.
@@ -120,7 +120,7 @@ BookRecord RunBook(const BookJob& job, const std::string& url) {
   if (book_folder.failure) {
     record.problem = "cannot use the folder " + folder + ": " + Describe(*book_folder.failure);
     tell(TerminalSafeText(*record.problem));
-    return record;
+    return ended_early(std::move(record));
   }
   record.folder = folder;
 
@@ -173,7 +173,7 @@ BookRecord RunBook(const BookJob& job, const std::string& url) {
     const PageTarget target = target_for(o.page);
     // The file the page is in, named by its real format.
     const Text& path = o.path.empty() ? target.path : o.path;
-    record.pages.push_back(PageRecord{o.page, GbkToUtf8(target.address), GbkToUtf8(path), o, !IsStopped(o) || o.attempts > 0});
+    record.pages.push_back(PageRecord{o.page, GbkToUtf8(target.address), GbkToUtf8(path), o});
   }
 
   if (!options.quiet || !report.failed.empty() || !shortfalls.empty()) {

@@ -21,10 +21,8 @@ struct BookJob {
 };
 
 // The book at `url`: its page is analysed, and only a book that can be
-// downloaded gets a folder; then its pages are saved there.
+// downloaded gets a folder; then its pages are saved there. Once the user
+// has interrupted the run, a book not yet at its pages is not started.
 BookRecord RunBook(const BookJob& job, const std::string& url);
-
-// The record of a book the run never came to, because it was interrupted.
-BookRecord BookNotStarted(const std::string& url);
 
 }  // namespace folivex

@@ -105,16 +105,7 @@ int RunCli(const std::vector<std::string>& args) {
     });
     std::atomic<std::size_t> next{0};
     auto worker = [&] {
-      for (std::size_t i; (i = next.fetch_add(1)) < urls.size();) {
-        if (stop.Draining()) {
-          records[i] = BookNotStarted(urls[i]);
-          progress.BookFinished(-1, true);
-          continue;
-        }
-        records[i] = RunBook(job, urls[i]);
-        // A book that never reached its pages ends here.
-        if (records[i].folder.empty()) progress.BookFinished(-1, stop.Draining());
-      }
+      for (std::size_t i; (i = next.fetch_add(1)) < urls.size();) records[i] = RunBook(job, urls[i]);
     };
     const int at_once = BooksAtOnce(options, urls.size());
     if (at_once <= 1) {

@@ -167,9 +167,8 @@ int RunProgress::BookStarted(std::string_view name, int pages) {
 void RunProgress::PageFinished(int id, const PageOutcome& outcome) {
   std::lock_guard guard(lock_);
   const Clock::time_point now = Clock::now();
-  const bool stopped = outcome.failure && outcome.failure->kind == FailureKind::Stopped;
   // A page the user stopped is still to come, for a later run.
-  if (stopped) return;
+  if (outcome.Stopped()) return;
   if (!first_page_) first_page_ = now;
   ++figures_.pages_done;
   bytes_ += static_cast<long long>(outcome.bytes);

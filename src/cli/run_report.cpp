@@ -63,7 +63,7 @@ std::string_view FailureKindName(FailureKind kind) {
 namespace {
 
 std::string_view OutcomeName(const PageRecord& page) {
-  if (!page.started) return "not-started";
+  if (page.outcome.Stopped() && page.outcome.attempts == 0) return "not-started";
   switch (page.outcome.status) {
     case PageStatus::Saved: return "saved";
     case PageStatus::Kept: return "kept";

@@ -16,8 +16,7 @@ struct PageRecord {
   int page = 0;
   std::string address;  // UTF-8
   std::string file;     // UTF-8
-  PageOutcome outcome;
-  bool started = true;  // false: the run stopped before the page
+  PageOutcome outcome;  // a stopped page of 0 attempts never started
 };
 
 struct BookRecord {

@@ -43,7 +43,6 @@ class DownloadStop {
   // No page starts, nor is asked again, from now on; the pages in flight
   // have up to `grace` to arrive and be written. Then as Stop(write_bound).
   bool Drain(std::chrono::milliseconds grace, std::chrono::milliseconds write_bound);
-  bool Stopped() const { return stopped_; }
   // True from the first call of Drain or Stop on.
   bool Draining() const { return draining_; }
   // Runs `write` unless the downloads were stopped; false when they were.
@@ -111,6 +110,10 @@ struct PageOutcome {
   std::optional<Failure> failure;  // why it failed (Failed only)
   std::size_t bytes = 0;
   Text path;  // the page's file, saved or kept; empty when it failed
+
+  // Failed because the download was stopped: the page is still to come.
+  // With 0 attempts it never started.
+  bool Stopped() const { return failure && failure->kind == FailureKind::Stopped; }
 };
 
 struct DownloadReport {
