@@ -16,6 +16,7 @@
 
 #include <zlib.h>
 
+#include "cli/picture_pixels.h"
 #include "image/png_decode.h"
 #include "platform/services.h"
 #include "support/jpeg_maker.h"
@@ -156,21 +157,6 @@ class PdfReader {
   std::map<int, std::size_t> offsets_;
   std::string trailer_;
 };
-
-// Any picture as RGBA, grey spread over the three colours, opaque where it
-// has no alpha: the form in which pictures are compared.
-std::vector<std::uint8_t> AsRgba(const DecodedPicture& picture) {
-  std::vector<std::uint8_t> out;
-  const std::size_t count = std::size_t(picture.width) * picture.height;
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t* p = &picture.pixels[i * picture.channels];
-    const bool grey = picture.channels <= 2;
-    const bool alpha = picture.channels == 2 || picture.channels == 4;
-    out.insert(out.end(), {p[0], grey ? p[0] : p[1], grey ? p[0] : p[2],
-                           alpha ? p[picture.channels - 1] : std::uint8_t{255}});
-  }
-  return out;
-}
 
 void PutPngChunk(std::string& out, const char* type, const std::string& data) {
   auto put32 = [&](std::uint32_t v) {

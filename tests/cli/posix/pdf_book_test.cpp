@@ -21,6 +21,7 @@
 #include <regex>
 #include <string>
 
+#include "cli/picture_pixels.h"
 #include "platform/picture.h"
 #include "image/png_decode.h"
 #include "platform/services.h"
@@ -191,23 +192,6 @@ TEST_F(PdfBookToolsTest, ReadersSeeEveryPageAsWritten) {
     EXPECT_NEAR(got.g, p.colour.g, p.tolerance);
     EXPECT_NEAR(got.b, p.colour.b, p.tolerance);
   }
-}
-
-// What a page shows on white paper: grey spread over the colours, alpha
-// blended with white.
-std::vector<std::uint8_t> OnWhite(const DecodedPicture& picture) {
-  std::vector<std::uint8_t> out;
-  const std::size_t count = std::size_t(picture.width) * picture.height;
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t* p = &picture.pixels[i * picture.channels];
-    const bool grey = picture.channels <= 2;
-    const int alpha = picture.channels == 2 || picture.channels == 4 ? p[picture.channels - 1] : 255;
-    for (int c = 0; c < 3; ++c) {
-      const int value = grey ? p[0] : p[c];
-      out.push_back(static_cast<std::uint8_t>((value * alpha + 255 * (255 - alpha) + 127) / 255));
-    }
-  }
-  return out;
 }
 
 // PNG and WebP pages drawn by another reader show the page file's pixels,
