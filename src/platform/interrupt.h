@@ -23,9 +23,8 @@ class InterruptWatch {
   // exits with: 128 + the signal's number.
   int ExitStatus() const;
 
-  struct State;
-
  private:
+  struct State;
   std::unique_ptr<State> state_;
 };
 

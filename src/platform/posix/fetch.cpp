@@ -58,8 +58,9 @@ long ReceiveBufferBytes(const FetchOptions& options) {
 
 // The body is reserved in one piece from the length the response
 // announces (growing it piece by piece would copy it several times over),
-// up to this much; a body announced longer grows as it comes.
-constexpr std::uint64_t kMostReservedAhead = kDefaultMaxBodyBytes;
+// up to this much: page images are far smaller, and a length is only the
+// server's word, so a body announced longer grows as its bytes come.
+constexpr std::uint64_t kMostReservedAhead = 8 * 1024 * 1024;
 
 }  // namespace
 
