@@ -504,17 +504,17 @@ FileResult ReplaceWithTemporary(TemporaryFile& temporary, const Text& target) {
   const std::string from = SystemName(temporary.path);
   const std::string to = SystemName(target);
   if (!temporary.file.IsOpen()) return {false, "the temporary " + from + " is not open"};
+  // The temporary goes when anything fails.
+  auto give_up = [&](std::string why) {
+    temporary.file.Close();
+    if (!from.empty()) ::unlink(from.c_str());
+    return FileResult{false, std::move(why)};
+  };
   auto fail = [&](const char* what, const std::string& name) {
     const int error = errno;
-    temporary.file.Close();
-    if (!from.empty()) ::unlink(from.c_str());
-    return FileResult{false, std::string(what) + " " + name + ": " + ErrnoText(error)};
+    return give_up(std::string(what) + " " + name + ": " + ErrnoText(error));
   };
-  if (from.empty() || to.empty()) {
-    temporary.file.Close();
-    if (!from.empty()) ::unlink(from.c_str());
-    return {false, "file name is not valid code page 936 text"};
-  }
+  if (from.empty() || to.empty()) return give_up("file name is not valid code page 936 text");
   // As in WriteFileAtomically: a second descriptor of the open file keeps
   // its lock while the stream closes and the rename is made.
   FileDescriptor lock(::fcntl(::fileno(static_cast<FILE*>(temporary.file.handle_)), F_DUPFD_CLOEXEC, 0));
